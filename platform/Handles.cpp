@@ -1,0 +1,9 @@
+// See Handles.h.
+#include "platform/Handles.h"
+
+#include <windows.h>
+
+void CloseKernelHandle(void *handle)
+{
+    CloseHandle(handle);
+}

@@ -1,0 +1,28 @@
+// Window operations that the transport and the history call on the shell's
+// windows: texts, enabling, the self-posted poll, the history pane. The shell
+// itself (window class, procedures, loop) talks to the Windows API directly.
+#pragma once
+
+#include "UTypes.h"
+
+#include <cstddef>
+#include <string>
+
+// At most maxBytes bytes of the window's text, as GetWindowTextA gives them.
+std::string ReadWindowText(WindowHandle window, std::size_t maxBytes);
+void SetText(WindowHandle window, const std::string &text);
+void EnableControl(WindowHandle window, bool enabled);
+void HideWindow(WindowHandle window);
+
+// A WM_TIMER with identifier 0 and no argument, taken by the main loop's poll hook.
+void PostPollRequest(WindowHandle window);
+
+// Lifts the edit control's text limit, so that an insertion never fails silently.
+void RemoveTextLimit(WindowHandle edit);
+
+// Puts text in front of the edit control's text and leaves the control as
+// setting its whole text would: caret and empty selection at 0, scrolled to
+// the first line and column, not marked modified, nothing to undo.
+void InsertAtTop(WindowHandle edit, const std::string &text);
+
+void PauseThread(unsigned milliseconds);

@@ -1,0 +1,40 @@
+// See HistoryText.h.
+#include "presentation/HistoryText.h"
+
+#include <algorithm>
+
+std::string SentEntry(const std::string &stamp, const MessageRecord &outgoing)
+{
+    std::string shown = outgoing;
+    std::replace_if(shown.begin(), shown.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }, FieldSeparator);
+    return stamp + shown;
+}
+
+std::string ReceivedEntry(const std::string &stamp, const MessageRecord &record)
+{
+    MessageRecord oneLine = record;
+    std::replace_if(oneLine.begin(), oneLine.end(),
+                    [](char c) {
+                        const auto b = static_cast<unsigned char>(c);
+                        return b >= 0x03 && b <= 0x1F;
+                    },
+                    '\x03');
+    const std::string sender = TakeField(oneLine);
+    DropField(oneLine);
+    const std::string recipient = TakeField(oneLine);
+    DropField(oneLine);
+    const std::string text = TakeField(oneLine);
+    return stamp + "From:" + sender + ", To:" + recipient + " <<" + text + ">>";
+}
+
+std::string ReceiptEntry(const std::string &receiptTime, const std::string &sender)
+{
+    return "~ " + receiptTime + " Delivered to: " + sender;
+}
+
+std::string PopupText(const std::string &sender, const std::string &recipient,
+                      const std::string &text)
+{
+    return "From:\t" + sender + "\r\nTo:\t" + recipient + "\r\n\r\n" + text;
+}

@@ -1,0 +1,64 @@
+# Shell functions shared by the test runner, the benchmarks and tools/lan:
+# a private virtual display and throw-away Wine prefixes. Source it; it
+# defines functions only.
+#
+#   wl_start_xvfb DIR        starts Xvfb on a free display, exports DISPLAY,
+#                            remembers its pid in DIR/xvfb.pid
+#   wl_template DIR          makes (once) a booted prefix in DIR/template
+#   wl_clone DIR NAME        clones the template into DIR/NAME (0.03 s) and
+#                            echoes its path
+#   wl_stop DIR              stops every wineserver of prefixes below DIR and
+#                            the Xvfb started there
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+
+wl_start_xvfb() {
+    local dir=$1 fdfile
+    mkdir -p "$dir"
+    fdfile="$dir/xvfb.display"
+    rm -f "$fdfile"
+    # -displayfd picks a free display number: never guess one.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    echo $! >"$dir/xvfb.pid"
+    local i
+    for i in $(seq 1 100); do
+        [ -s "$fdfile" ] && break
+        sleep 0.05
+    done
+    [ -s "$fdfile" ] || { echo "winelib: Xvfb did not start" >&2; return 1; }
+    export DISPLAY=":$(head -n1 "$fdfile")"
+}
+
+wl_template() {
+    local dir=$1
+    local t="$dir/template"
+    if [ -f "$t/.ready" ]; then return 0; fi
+    rm -rf "$t"
+    mkdir -p "$t"
+    WINEPREFIX="$t" wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX="$t" wineserver -w
+    touch "$t/.ready"
+}
+
+wl_clone() {
+    local dir=$1 name=$2
+    local t="$dir/template" p="$dir/$name"
+    rm -rf "$p"
+    cp -al "$t" "$p"
+    # Wine rewrites its registry files in place: give each clone its own.
+    cp --remove-destination "$t"/{system,user,userdef}.reg "$p"/
+    echo "$p"
+}
+
+wl_stop() {
+    local dir=$1 p
+    for p in "$dir"/*/; do
+        [ -f "$p/system.reg" ] || continue
+        WINEPREFIX="${p%/}" wineserver -k >/dev/null 2>&1 || true
+    done
+    if [ -f "$dir/xvfb.pid" ]; then
+        kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+        rm -f "$dir/xvfb.pid"
+    fi
+}

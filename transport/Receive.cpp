@@ -1,0 +1,88 @@
+// See Receive.h.
+#include "transport/Receive.h"
+#include "UTypes.h"
+#include "platform/Locale.h"
+#include "platform/Mailslot.h"
+#include "platform/Windowing.h"
+#include "presentation/History.h"
+#include "presentation/HistoryText.h"
+#include "presentation/MessageuT.h"
+#include "presentation/Stamps.h"
+#include "transport/ReceiveBook.h"
+#include "transport/Record.h"
+#include "transport/Send.h"
+
+namespace {
+FileHandle MailslotHandle;
+ReceiveBook Book;
+
+// A receipt holds nothing of the message it answers, so it is the same for
+// every message: it tells the sender that this station has read one.
+void SendReceipt(const std::string &replyTarget)
+{
+    // A sender field holding a path character or a control byte names no
+    // station; writing to it would open a path of the sender's choosing.
+    if (!IsSafeReplyTarget(replyTarget))
+        return;
+    ReadLocalIdentity();
+    const DatagramBlock block = ToBlock(ReceiptRecord(CurrentIdentity(), RecipientBuffer()));
+    WriteDatagram(MailslotPath(replyTarget), block.data(), block.size());
+}
+
+void HandleMessage(MessageRecord record)
+{
+    const std::string replyTarget = TakeField(record);
+    DropField(record);
+    const std::string recipient = TakeField(record);
+    DropField(record);
+    const std::string text = TakeField(record);
+    ShowIncoming(PopupText(replyTarget, recipient, text));
+}
+} // namespace
+
+bool OpenLocalMailslot()
+{
+    MailslotHandle = CreateLocalMailslot(LocalMailslotPath);
+    return MailslotHandle.valid();
+}
+
+void CloseLocalMailslot()
+{
+    MailslotHandle.reset();
+}
+
+void PollMailslot()
+{
+    SetText(MainWindow, TitlePolling);
+    const auto size = NextDatagramSize(MailslotHandle);
+    if (!size)
+        return;
+    ReceiveArea area{};
+    // At most one block's worth, so the last two bytes of the area stay NUL;
+    // a longer datagram is taken off the queue and handled by its first block.
+    ReadNextDatagram(MailslotHandle, *size, area.data(), DatagramSize);
+    const auto [sender, record] = FromBlock(area);
+    if (sender.empty())
+        return;
+    // The next waiting datagram is taken at the next loop iteration.
+    PostPollRequest(MainWindow);
+
+    const DatagramVerdict verdict = Accept(Book, record);
+    switch (verdict.Kind) {
+    case DatagramKind::Repeat:
+        return;
+    case DatagramKind::Receipt:
+        SetText(MainWindow, TitleDeliveredPrefix + verdict.Sender);
+        if (!verdict.LogReceipt)
+            return;
+        AddHistoryEntry(ReceiptEntry(ReceiptTime(ReadClock()), verdict.Sender));
+        // Keeps "Delivered to: " in the title for a second before the next poll.
+        PauseThread(1000);
+        return;
+    case DatagramKind::Message:
+        HandleMessage(record);
+        AddHistoryEntry(ReceivedEntry(ReceivedEntryStamp(ReadClock()), record));
+        SendReceipt(verdict.Sender);
+        return;
+    }
+}

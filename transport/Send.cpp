@@ -1,0 +1,62 @@
+// See Send.h.
+#include "transport/Send.h"
+#include "platform/Identity.h"
+#include "platform/Locale.h"
+#include "platform/Mailslot.h"
+#include "platform/Windowing.h"
+#include "presentation/History.h"
+#include "presentation/HistoryText.h"
+#include "presentation/Stamps.h"
+
+#include <cstring>
+
+namespace {
+LocalIdentity Identity;
+std::string Recipient;        // RecipientBuffer: at most RecipientLimit bytes
+std::string MessageTextBuffer; // at most MessageTextLimit bytes
+MessageRecord Outgoing;
+} // namespace
+
+void ReadLocalIdentity()
+{
+    QueryComputerName(Identity.ComputerName, sizeof Identity.ComputerName);
+    if (!QueryUserName(Identity.UserName, sizeof Identity.UserName) &&
+        !QueryNetworkUser(Identity.UserName, sizeof Identity.UserName))
+        std::memset(Identity.UserName, 0, sizeof Identity.UserName);
+    // Whatever a platform call left behind, each name ends inside its buffer.
+    Identity.ComputerName[NameBufferSize - 1] = '\0';
+    Identity.UserName[NameBufferSize - 1] = '\0';
+}
+
+const LocalIdentity &CurrentIdentity()
+{
+    return Identity;
+}
+
+const std::string &RecipientBuffer()
+{
+    return Recipient;
+}
+
+const MessageRecord &OutgoingRecord()
+{
+    return Outgoing;
+}
+
+void ComposeAndSend()
+{
+    EnableControl(SendButton, false);
+    SetText(MainWindow, TitleSending);
+    ReadLocalIdentity();
+    MessageTextBuffer = ReadWindowText(MessageEdit, MessageTextLimit);
+    Recipient = ReadWindowText(RecipientEdit, RecipientLimit);
+
+    Outgoing = OrdinaryRecord(Identity, Recipient, MessageTextBuffer);
+    const DatagramBlock block = ToBlock(Outgoing);
+    // An unreachable destination is not reported; the entry is logged all the same.
+    WriteDatagram(MailslotPath(Recipient), block.data(), block.size());
+    SetText(MainWindow, TitleSending);
+
+    AddHistoryEntry(SentEntry(SentEntryStamp(ReadClock()), Outgoing));
+    EnableControl(SendButton, true);
+}
