@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh clone: installs what it needs, builds
+# both ways, runs the native unit tests under the sanitizers and the Windows
+# tests under Wine on a private virtual display, and stops what it started.
+#   scripts/test.sh            everything
+#   TINDREL_SKIP_SETUP=1 ...   skip the package check
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${TINDREL_BUILD:-$root/build}
+jobs=${TINDREL_JOBS:-2}
+source "$root/scripts/winelib.sh"
+
+[ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh"
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "native build and unit tests (AddressSanitizer, UBSan)"
+cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$build/native" -j"$jobs"
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+ctest --test-dir "$build/native" --output-on-failure -j"$jobs"
+
+step "Windows build (MinGW-w64, static)"
+cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build/win" -j"$jobs"
+
+step "Windows tests under Wine"
+wine_dir="$build/wine"
+mkdir -p "$wine_dir"
+trap 'wl_stop "$wine_dir"' EXIT
+wl_start_xvfb "$wine_dir"
+wl_template "$wine_dir"
+export TINDREL_WINE_DIR="$wine_dir"
+ctest --test-dir "$build/win" --output-on-failure -j"$jobs" --timeout 300
+
+step "all tests passed"
