@@ -138,6 +138,13 @@ private:
     bool Full = false;
 };
 
+// 0 shows as 12, 13..23 as 1..11. Any reading maps into 1..12 without
+// overflowing, so a corrupt clock cannot make the renderer misbehave.
+int TwelveHourDial(int hour) {
+    const int dial = hour % 12;
+    return dial <= 0 ? dial + 12 : dial;
+}
+
 const std::string &Indexed(const std::string *names, std::size_t count, int index) {
     static const std::string none;
     return (index >= 1 && static_cast<std::size_t>(index) < count) ? names[index] : none;
@@ -244,8 +251,7 @@ private:
         case 'h':
             if (!TwelveHour && MarkerAhead())
                 TwelveHour = true;
-            Out.PutNumber(TwelveHour ? (Reading.Hour + 11) % 12 + 1 : Reading.Hour,
-                          run == 1 ? 1 : 2);
+            Out.PutNumber(TwelveHour ? TwelveHourDial(Reading.Hour) : Reading.Hour, run == 1 ? 1 : 2);
             break;
         case 's':
             Out.PutNumber(Reading.Second, run == 1 ? 1 : 2);

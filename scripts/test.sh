@@ -4,6 +4,7 @@
 # tests under Wine on a private virtual display, and stops what it started.
 #   scripts/test.sh            everything
 #   TINDREL_SKIP_SETUP=1 ...   skip the package check
+#   TINDREL_FUZZ_SECONDS=N ... seconds per fuzz target (default 30)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TINDREL_BUILD:-$root/build}
@@ -17,9 +18,12 @@ step() { printf '\n== %s\n' "$*"; }
 step "native build and unit tests (AddressSanitizer, UBSan)"
 cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build/native" -j"$jobs"
-export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 ctest --test-dir "$build/native" --output-on-failure -j"$jobs"
+
+step "fuzz targets (libFuzzer, ASan + UBSan, bounded)"
+"$root/scripts/fuzz.sh" "${TINDREL_FUZZ_SECONDS:-30}"
 
 step "Windows build (MinGW-w64, static)"
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \

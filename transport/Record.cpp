@@ -44,22 +44,37 @@ std::string MailslotPath(const std::string &target)
     return "\\\\" + target + "\\mailslot\\messngr";
 }
 
+namespace {
+// A name is the text up to NUL, and at most 64 bytes even when a buffer
+// arrives without its NUL: reading on would run past the buffer.
+std::string NameOf(const char (&buffer)[NameBufferSize])
+{
+    return std::string(buffer, strnlen(buffer, NameBufferSize - 1));
+}
+} // namespace
+
 MessageRecord OrdinaryRecord(const LocalIdentity &identity, const std::string &recipient,
                              const std::string &text)
 {
-    const std::string user = identity.UserName;
+    const std::string user = NameOf(identity.UserName);
     return user + FieldSeparator + recipient + FieldSeparator + text + "\r\n\t" + user + "@" +
-           identity.ComputerName + RecordTail;
+           NameOf(identity.ComputerName) + RecordTail;
 }
 
 MessageRecord ReceiptRecord(const LocalIdentity &identity, const std::string &lastRecipient)
 {
-    return std::string(identity.UserName) + "@" + identity.ComputerName + FieldSeparator +
+    return NameOf(identity.UserName) + "@" + NameOf(identity.ComputerName) + FieldSeparator +
            lastRecipient + FieldSeparator + ReceiptMarker + RecordTail;
 }
 
 bool IsSafeReplyTarget(const std::string &sender)
 {
+    // An empty target would make the path start with three backslashes.
+    // Dots alone name no station either: "\\.\" is this station's own
+    // mailslot namespace, and ".." a relative path step, so a forged sender
+    // "." would make the station answer into its own mailslot.
+    if (sender.find_first_not_of('.') == std::string::npos)
+        return false;
     return std::none_of(sender.begin(), sender.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
         return b < 0x20 || b == 0x7F || std::strchr("\\/:*?\"<>|", c) != nullptr;
