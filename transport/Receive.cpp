@@ -60,12 +60,17 @@ void PollMailslot()
     ReceiveArea area{};
     // At most one block's worth, so the last two bytes of the area stay NUL;
     // a longer datagram is taken off the queue and handled by its first block.
-    ReadNextDatagram(MailslotHandle, *size, area.data(), DatagramSize);
+    const bool taken = ReadNextDatagram(MailslotHandle, *size, area.data(), DatagramSize);
+    // The next waiting datagram is taken at the next loop iteration, also
+    // after one without a sender: waiting for the timer there would let a
+    // flood of empty blocks hold every later message back a second each.
+    // A failed read waits for the timer, so an unreadable mailslot cannot
+    // spin the loop.
+    if (taken)
+        PostPollRequest(MainWindow);
     const auto [sender, record] = FromBlock(area);
     if (sender.empty())
         return;
-    // The next waiting datagram is taken at the next loop iteration.
-    PostPollRequest(MainWindow);
 
     const DatagramVerdict verdict = Accept(Book, record);
     switch (verdict.Kind) {

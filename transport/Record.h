@@ -38,7 +38,8 @@ MessageRecord OrdinaryRecord(const LocalIdentity &identity, const std::string &r
 // user "@" computer, 0x02, recipient of our last send, 0x02, marker, tail.
 MessageRecord ReceiptRecord(const LocalIdentity &identity, const std::string &lastRecipient);
 
-// A user or computer name is never empty and never holds these; a sender
-// field that does would turn the receipt path into a local path or a
-// broadcast of the forger's choosing, so no receipt is written to it.
+// A user or computer name is never empty, never only dots, and never holds
+// \ / : * ? " < > | or a control byte; a sender field that does would turn
+// the receipt path into a local path or a broadcast of the forger's
+// choosing, so no receipt is written to it.
 bool IsSafeReplyTarget(const std::string &sender);
