@@ -40,4 +40,7 @@ wl_template "$wine_dir"
 export TINDREL_WINE_DIR="$wine_dir"
 ctest --test-dir "$build/win" --output-on-failure -j"$jobs" --timeout 300
 
+step "cross-station tests (three stations under tools/lan)"
+TINDREL_BUILD="$build" "$root/tests/lan/run.sh"
+
 step "all tests passed"
