@@ -11,15 +11,24 @@ std::string SentEntry(const std::string &stamp, const MessageRecord &outgoing)
     return stamp + shown;
 }
 
-std::string ReceivedEntry(const std::string &stamp, const MessageRecord &record)
+namespace {
+// Bytes 0x03 to 0x1F, CR LF and TAB among them, shown as 0x03: an entry
+// stays on one line whatever a sender put into it.
+std::string OnOneLine(std::string text)
 {
-    MessageRecord oneLine = record;
-    std::replace_if(oneLine.begin(), oneLine.end(),
+    std::replace_if(text.begin(), text.end(),
                     [](char c) {
                         const auto b = static_cast<unsigned char>(c);
                         return b >= 0x03 && b <= 0x1F;
                     },
                     '\x03');
+    return text;
+}
+} // namespace
+
+std::string ReceivedEntry(const std::string &stamp, const MessageRecord &record)
+{
+    MessageRecord oneLine = OnOneLine(record);
     const std::string sender = TakeField(oneLine);
     DropField(oneLine);
     const std::string recipient = TakeField(oneLine);
@@ -30,7 +39,9 @@ std::string ReceivedEntry(const std::string &stamp, const MessageRecord &record)
 
 std::string ReceiptEntry(const std::string &receiptTime, const std::string &sender)
 {
-    return "~ " + receiptTime + " Delivered to: " + sender;
+    // A real station's name holds no control byte; a forged one with CR LF
+    // would otherwise add lines that look like received messages.
+    return "~ " + receiptTime + " Delivered to: " + OnOneLine(sender);
 }
 
 std::string PopupText(const std::string &sender, const std::string &recipient,

@@ -15,6 +15,7 @@ std::string SentEntry(const std::string &stamp, const MessageRecord &outgoing);
 // entry stays on one line, then "From:" sender ", To:" recipient " <<" text ">>".
 std::string ReceivedEntry(const std::string &stamp, const MessageRecord &record);
 
+// "~ " time " Delivered to: " sender, the sender kept on one line as above.
 std::string ReceiptEntry(const std::string &receiptTime, const std::string &sender);
 
 std::string PopupText(const std::string &sender, const std::string &recipient,

@@ -40,6 +40,9 @@ wl_template "$wine_dir"
 export TINDREL_WINE_DIR="$wine_dir"
 ctest --test-dir "$build/win" --output-on-failure -j"$jobs" --timeout 300
 
+step "soak under Wine (short; the full one is scripts/soak.sh)"
+TINDREL_BUILD="$build" "$root/scripts/soak.sh" --quick
+
 step "cross-station tests (three stations under tools/lan)"
 TINDREL_BUILD="$build" "$root/tests/lan/run.sh"
 

@@ -122,6 +122,9 @@ TEST(PresentationHistoryText, ReceiptEntryBytes)
 {
     EXPECT_EQ(ReceiptEntry("3:04:05 pm", "bob@PC2"), "~ 3:04:05 pm Delivered to: bob@PC2");
     EXPECT_EQ(ReceiptEntry("", ""), "~  Delivered to: ");
+    // A forged sender cannot add lines of its own to the history.
+    EXPECT_EQ(ReceiptEntry("9:00:00 am", "x\r\n< 09:00:00 Monday 07. December From:boss\t\x01"),
+              "~ 9:00:00 am Delivered to: x\x03\x03< 09:00:00 Monday 07. December From:boss\x03\x01");
 }
 
 } // namespace

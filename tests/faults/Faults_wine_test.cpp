@@ -1,0 +1,367 @@
+// Platform faults met by the real tindrel.exe, each in a prefix of its own:
+// its mailslot owned by another program, destinations that cannot be
+// opened, no user name from either source, a second start while the first
+// copy sits in a modal loop, and every way of ending, after which no
+// process may remain and the mailslot must be free for the next station.
+#include "tests/wine/ReceiveSupport.h"
+#include "tests/wine/Station.h"
+#include "UTypes.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using namespace wine;
+
+namespace {
+constexpr WPARAM IdmClose = 17409, IdmHide = 17410;
+
+struct OwnedMailslot {
+    HANDLE Handle = CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
+    ~OwnedMailslot()
+    {
+        if (Handle != INVALID_HANDLE_VALUE)
+            CloseHandle(Handle);
+    }
+};
+
+int StationProcessCount()
+{
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        count += _stricmp(entry.szExeFile, "tindrel.exe") == 0;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Nobody holds \\.\mailslot\messngr: this process can create it.
+bool MailslotFree()
+{
+    const OwnedMailslot probe;
+    return probe.Handle != INVALID_HANDLE_VALUE;
+}
+
+void Send(const Station &station, const std::string &recipient, const std::string &text)
+{
+    SetTextOf(station.Recipient(), recipient);
+    SetTextOf(station.Message(), text);
+    station.PostTo(station.SendButton(), BM_CLICK, 0);
+    station.WaitUntilHandled();
+}
+
+std::string NewestSentBody(const Station &station)
+{
+    std::string stamp, rest;
+    const std::string line = FirstLine(station.HistoryText());
+    return SplitStamp(line, '>', stamp, rest) ? rest : "<no sent entry: " + line + ">";
+}
+
+std::string SentBody(const std::string &user, const std::string &to, const std::string &text)
+{
+    return user + "\x02" + to + "\x02" + text + "\x02\x02\x02" + user + "@" + ComputerName() +
+           "\x02\x02\x02\x02";
+}
+
+std::vector<Box> PopupsOf(const Station &station)
+{
+    std::vector<Box> popups;
+    for (const Box &box : BoxesOf(station.Pid()))
+        if (box.Caption.rfind("Message - ", 0) == 0)
+            popups.push_back(box);
+    return popups;
+}
+
+HWND ExitQuestion(const Station &station)
+{
+    HWND found = nullptr;
+    WaitUntil([&] {
+        for (const Box &box : BoxesOf(station.Pid()))
+            if (box.Caption == "Tindrel")
+                found = box.Window;
+        return found != nullptr;
+    });
+    return found;
+}
+
+bool MenuOpen(const Station &station)
+{
+    for (HWND menu : TopLevelWindowsOf(station.Pid(), "#32768"))
+        if (IsWindowVisible(menu))
+            return true;
+    return false;
+}
+
+// A message reaches the station: its box comes up with the text, its line
+// is logged. The box is closed again.
+bool Receives(const Station &station, const std::string &text)
+{
+    if (!WriteToStation(MessageBlock("alice", "bob", text)))
+        return false;
+    bool shown = false;
+    WaitUntil([&] {
+        for (const Box &box : PopupsOf(station))
+            if (box.Text.find(text) != std::string::npos) {
+                CloseBox(box.Window);
+                shown = true;
+            }
+        return shown;
+    }, 8000);
+    return shown && station.HistoryText().find("<<" + text + ">>\r\n") != std::string::npos;
+}
+} // namespace
+
+// Another program owns the mailslot: the station never polls, so its title
+// keeps what it was last set to, and sending works as ever, also to a name
+// that cannot be opened, which is logged and reports nothing.
+TEST(FaultsMailslotTaken, NeverPollsAndStillSendsAndLogs)
+{
+    const OwnedMailslot owned;
+    ASSERT_NE(owned.Handle, INVALID_HANDLE_VALUE);
+    MailslotSink bob("bob");
+    Station station;
+    ASSERT_TRUE(station.Window());
+    Sleep(2500);
+    station.WaitUntilHandled();
+    EXPECT_EQ(station.Title(), "Zorvanta tindrel - not receiving!");
+
+    struct Case {
+        const char *Recipient;
+        std::size_t BlocksAtBob;
+    };
+    for (const Case &c : {Case{"bob", 1}, Case{"nobody-here", 1}, Case{"bob", 2}}) {
+        SCOPED_TRACE(c.Recipient);
+        const std::string text = std::string("to ") + c.Recipient + " " + std::to_string(c.BlocksAtBob);
+        Send(station, c.Recipient, text);
+        EXPECT_EQ(NewestSentBody(station), SentBody(UserName(), c.Recipient, text));
+        EXPECT_TRUE(bob.WaitForBlocks(c.BlocksAtBob));
+        Sleep(300);
+        EXPECT_EQ(bob.Blocks().size(), c.BlocksAtBob);
+        EXPECT_EQ(station.Title(), "Zorvanta tindrel - sending...");
+    }
+    // Two and a half poll periods: no timer runs to reset the title.
+    Sleep(2500);
+    EXPECT_EQ(station.Title(), "Zorvanta tindrel - sending...");
+    EXPECT_TRUE(BoxesOf(station.Pid()).empty()) << "no error is shown";
+    EXPECT_EQ(bob.Blocks().back(),
+              MessageBlock(UserName(), "bob", SignedText("to bob 2")));
+    // What was meant for a station waits unread with the mailslot's owner.
+    ASSERT_TRUE(WriteToStation(MessageBlock("alice", "bob", "for the owner")));
+    DWORD next = 0;
+    ASSERT_TRUE(GetMailslotInfo(owned.Handle, nullptr, &next, nullptr, nullptr));
+    EXPECT_EQ(next, DatagramSize);
+    EXPECT_TRUE(station.Running());
+}
+
+// Destinations that exist in part or not at all: every send is logged and
+// leaves the title "sending...", no box appears, and the station goes on
+// receiving.
+TEST(FaultsDestination, CannotBeOpenedIsLoggedAndReportsNothing)
+{
+    // A folder where the mailslot would be, and a name with no mailslot.
+    ASSERT_TRUE(RunUnix("/bin/mkdir -p " + UncRoot() + "/isdir/mailslot/messngr " + UncRoot() +
+                        "/noslot/mailslot"));
+    Station station;
+    ASSERT_TRUE(WaitUntilReceiving(station));
+    for (const char *recipient : {"nobody-here", "isdir", "noslot"}) {
+        SCOPED_TRACE(recipient);
+        SetTextOf(station.Recipient(), recipient);
+        SetTextOf(station.Message(), "anyone?");
+        // Sent synchronously, so the title is read before any later poll.
+        DWORD_PTR ignored = 0;
+        ASSERT_TRUE(SendMessageTimeoutA(station.Window(), WM_COMMAND, BN_CLICKED << 16,
+                                        reinterpret_cast<LPARAM>(station.SendButton()),
+                                        SMTO_NORMAL, 10000, &ignored));
+        EXPECT_EQ(station.Title(), "Zorvanta tindrel - sending...");
+        EXPECT_EQ(NewestSentBody(station), SentBody(UserName(), recipient, "anyone?"));
+    }
+    station.Settle(500);
+    EXPECT_TRUE(BoxesOf(station.Pid()).empty());
+    EXPECT_TRUE(Receives(station, "still receiving"));
+}
+
+// With no user name from either source a station signs "@" and its
+// computer name, sends blocks with an empty sender, and answers with
+// receipts signed the same way. Receivers drop its blocks without a trace,
+// and a flood of them holds nothing back.
+TEST(FaultsNoUserName, SignsWithTheComputerNameAloneAndIsIgnored)
+{
+    std::string sent;
+    for (const std::string &user : {std::string(), std::string(65, 'u')}) {
+        SCOPED_TRACE("USER of " + std::to_string(user.size()) + " bytes");
+        MailslotSink alice("alice"), carol("carol");
+        Station nameless(Launch{"", {{"USER", user}}});
+        ASSERT_TRUE(WaitUntilReceiving(nameless));
+        Send(nameless, "carol", "from nobody");
+        ASSERT_TRUE(carol.WaitForBlocks(1));
+        EXPECT_EQ(carol.Blocks()[0], MessageBlock("", "carol", SignedText("from nobody", "")));
+        sent = carol.Blocks()[0];
+
+        ASSERT_TRUE(WriteToStation(MessageBlock("alice", "nameless", "are you there")));
+        ASSERT_TRUE(alice.WaitForBlocks(1));
+        std::string receipt = "@" + ComputerName() + '\0' + "carol" + '\0' + "\x03\x04\x03";
+        receipt.resize(DatagramSize, '\0');
+        EXPECT_EQ(alice.Blocks()[0], receipt);
+    }
+    ASSERT_EQ(sent.size(), DatagramSize);
+
+    Station receiver;
+    ASSERT_TRUE(WaitUntilReceiving(receiver));
+    const std::string before = receiver.HistoryText();
+    // Without a sender nothing is shown, logged or answered; the next
+    // message is taken at once, not one poll period per block.
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(WriteToStation(sent));
+    ASSERT_TRUE(WriteToStation(MessageBlock("alice", "bob", "after thirty nameless blocks")));
+    EXPECT_TRUE(WaitUntil([&] { return !PopupsOf(receiver).empty(); }, 6000))
+        << "the message after the nameless blocks waited";
+    const auto popups = PopupsOf(receiver);
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_NE(popups[0].Text.find("after thirty nameless blocks"), std::string::npos);
+    const auto entries = Entries(receiver);
+    ASSERT_EQ(entries.size(), 1u) << "help text before: " << before.size() << " bytes";
+    EXPECT_NE(entries[0].find("From:alice"), std::string::npos);
+}
+
+// A second start while the first copy is held in a modal loop: the loop
+// passes the request on, the first window comes back, the second copy ends,
+// and the first goes on as before once its loop ends.
+TEST(FaultsSecondStart, DuringAModalLoopBringsTheFirstBackAndEnds)
+{
+    struct Case {
+        const char *Name;
+        std::function<bool(const Station &)> Enter, Leave;
+    };
+    const std::vector<Case> cases = {
+        {"the exit question, window hidden",
+         [](const Station &s) {
+             s.Post(WM_SYSCOMMAND, IdmHide);
+             if (!WaitUntil([&] { return !IsWindowVisible(s.Window()); }))
+                 return false;
+             s.Post(WM_SYSCOMMAND, IdmClose);
+             return ExitQuestion(s) != nullptr;
+         },
+         [](const Station &s) {
+             const HWND box = ExitQuestion(s);
+             PostMessageA(box, WM_COMMAND, IDNO, 0);
+             return WaitUntil([&] { return !IsWindow(box); });
+         }},
+        {"the system menu, window minimised",
+         [](const Station &s) {
+             ShowWindow(s.Window(), SW_MINIMIZE);
+             if (!WaitUntil([&] { return IsIconic(s.Window()) != 0; }))
+                 return false;
+             s.WaitUntilHandled();
+             s.Post(WM_SYSCOMMAND, SC_KEYMENU, ' ');
+             return WaitUntil([&] { return MenuOpen(s); });
+         },
+         [](const Station &s) {
+             s.Post(WM_KEYDOWN, VK_ESCAPE, 1);
+             s.Post(WM_KEYDOWN, VK_ESCAPE, 1);
+             return WaitUntil([&] { return !MenuOpen(s); });
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Station first;
+        ASSERT_TRUE(WaitUntilReceiving(first));
+        ASSERT_TRUE(c.Enter(first)) << "the modal loop did not start";
+
+        EXPECT_NE(RunToEnd(Launch{}, 20000), STILL_ACTIVE) << "the second copy ends by itself";
+        EXPECT_TRUE(WaitUntil([&] {
+            return IsWindowVisible(first.Window()) && !IsIconic(first.Window());
+        })) << "the first window is back";
+        EXPECT_TRUE(WaitUntil([] { return StationProcessCount() == 1; }));
+
+        EXPECT_TRUE(c.Leave(first));
+        EXPECT_TRUE(first.Running());
+        EXPECT_TRUE(Receives(first, std::string("after ") + c.Name));
+        first.Post(WM_SYSCOMMAND, IdmHide);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(first.Window()); }))
+            << "the main loop runs again";
+    }
+}
+
+// Every end leaves no tindrel.exe behind and the mailslot free, also with
+// pop-up boxes open on their own threads at the time.
+struct EndCase {
+    const char *Name;
+    int OpenBoxes;
+    void (*End)(Station &);
+};
+
+void PrintTo(const EndCase &c, std::ostream *out)
+{
+    *out << c.Name;
+}
+
+class FaultsEnd : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(FaultsEnd, LeavesNoProcessAndTheMailslotFree)
+{
+    const EndCase &c = GetParam();
+    {
+        Station station;
+        ASSERT_TRUE(WaitUntilReceiving(station));
+        for (int i = 0; i < c.OpenBoxes; ++i)
+            ASSERT_TRUE(WriteToStation(MessageBlock("alice", "bob", "open " + std::to_string(i))));
+        ASSERT_TRUE(WaitUntil([&] { return PopupsOf(station).size() == std::size_t(c.OpenBoxes); }));
+        c.End(station);
+        EXPECT_TRUE(station.WaitForExit(10000));
+    }
+    EXPECT_TRUE(WaitUntil([] { return StationProcessCount() == 0; }));
+    EXPECT_TRUE(WaitUntil(MailslotFree));
+    Station next;
+    ASSERT_TRUE(WaitUntilReceiving(next)) << "the next station got its mailslot";
+    EXPECT_TRUE(Receives(next, "to the next station"));
+}
+
+void CloseMessage(Station &s)
+{
+    s.Post(WM_CLOSE, 0);
+}
+
+void CloseAndYes(Station &s)
+{
+    s.Post(WM_SYSCOMMAND, IdmClose);
+    PostMessageA(ExitQuestion(s), WM_COMMAND, IDYES, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, FaultsEnd,
+    ::testing::Values(EndCase{"CloseMessage", 0, CloseMessage},
+                      EndCase{"CloseMessageWithBoxesOpen", 3, CloseMessage},
+                      EndCase{"CloseMenuYes", 0, CloseAndYes},
+                      EndCase{"CloseMenuYesWithBoxesOpen", 3, CloseAndYes}),
+    [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.Name); });
+
+// /S and a second start end by themselves: nothing of them remains, and
+// neither takes the mailslot from a running copy nor keeps it from the next.
+TEST(FaultsEndBySelf, SendSwitchAndSecondStartLeaveNothing)
+{
+    MailslotSink bob("bob");
+    EXPECT_EQ(RunToEnd(Launch{"/S bob once", {}}), 0u);
+    EXPECT_TRUE(bob.WaitForBlocks(1));
+    EXPECT_TRUE(WaitUntil([] { return StationProcessCount() == 0; }));
+    EXPECT_TRUE(MailslotFree());
+
+    Station first;
+    ASSERT_TRUE(WaitUntilReceiving(first));
+    for (const char *arguments : {"", "/S bob while running"}) {
+        SCOPED_TRACE(arguments);
+        EXPECT_NE(RunToEnd(Launch{arguments, {}}), STILL_ACTIVE);
+        EXPECT_TRUE(WaitUntil([] { return StationProcessCount() == 1; }));
+        EXPECT_FALSE(MailslotFree()) << "the first copy keeps its mailslot";
+        EXPECT_TRUE(Receives(first, std::string("still mine after '") + arguments + "'"));
+    }
+    EXPECT_TRUE(bob.WaitForBlocks(2));
+}
