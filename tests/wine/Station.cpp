@@ -1,10 +1,15 @@
 // See Station.h.
 #include "tests/wine/Station.h"
-#include "transport/Record.h"
+
+#include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
+#include <set>
+#include <utility>
 
 namespace wine {
 
@@ -21,6 +26,8 @@ bool WaitUntil(const std::function<bool()> &done, int timeoutMs, int stepMs)
 }
 
 namespace {
+constexpr std::size_t BlockSize = 420;
+
 // A Unix path as Wine's Z: drive shows it.
 std::string WindowsPathOf(const std::string &unixPath)
 {
@@ -29,35 +36,168 @@ std::string WindowsPathOf(const std::string &unixPath)
     return p;
 }
 
-std::string EnvironmentBlock(const std::map<std::string, std::string> &overrides)
+bool FileExists(const std::string &windowsPath)
 {
-    std::map<std::string, std::string> vars;
-    char *env = GetEnvironmentStringsA();
-    for (const char *v = env; *v; v += std::strlen(v) + 1) {
-        const char *eq = std::strchr(v + 1, '='); // "=C:=C:\" style names start with '='
-        if (eq)
-            vars[std::string(v, eq)] = eq + 1;
-    }
-    FreeEnvironmentStringsA(env);
-    for (const auto &[k, val] : overrides)
-        vars[k] = val;
-    std::string block;
-    for (const auto &[k, val] : vars)
-        block += k + "=" + val + '\0';
-    block += '\0';
-    return block;
+    return GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool StartProcess(const Launch &launch, PROCESS_INFORMATION &process)
+bool WriteWholeFile(const std::string &windowsPath, const std::string &bytes)
+{
+    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+std::string ReadWholeFile(const std::string &windowsPath)
+{
+    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    char buffer[256];
+    DWORD got = 0;
+    std::string bytes;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+// A shell script run by /bin/sh from this process. A Unix child started by
+// CreateProcessA has no process handle that can be waited for (the wait
+// fails at once), so the script writes its exit status to a marker file as
+// its last act; the marker's appearance is its end.
+class UnixScript {
+public:
+    // Writes the script; Start() runs it.
+    explicit UnixScript(const std::string &body)
+    {
+        char dir[MAX_PATH] = {}, name[MAX_PATH] = {};
+        GetTempPathA(sizeof dir, dir);
+        if (!GetTempFileNameA(dir, "tdl", 0, name))
+            return;
+        script_ = name;
+        marker_ = script_ + ".done";
+        const std::string unixMarker = UnixPathOf(marker_);
+        if (unixMarker.empty())
+            return;
+        // In a subshell, so that an exit in the body still reaches the marker.
+        const std::string partial = ShellQuoted(unixMarker + ".tmp");
+        const std::string text = "(\n" + body + "\n)\necho $? > " + partial + " && mv " + partial +
+                                 " " + ShellQuoted(unixMarker) + "\n";
+        ready_ = WriteWholeFile(script_, text);
+    }
+    ~UnixScript()
+    {
+        if (!script_.empty())
+            DeleteFileA(script_.c_str());
+        if (!marker_.empty())
+            DeleteFileA(marker_.c_str());
+    }
+    UnixScript(const UnixScript &) = delete;
+    UnixScript &operator=(const UnixScript &) = delete;
+
+    bool Start()
+    {
+        if (!ready_)
+            return false;
+        std::string command = "/bin/sh " + UnixPathOf(script_);
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &process))
+            return false;
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        return true;
+    }
+    bool Done() const { return !marker_.empty() && FileExists(marker_); }
+    // The exit status, or -1 before the end.
+    int Status() const { return Done() ? std::atoi(ReadWholeFile(marker_).c_str()) : -1; }
+    // Hands the marker to an owner that outlives this object. The script
+    // goes now: a running shell keeps it open.
+    std::string TakeMarker()
+    {
+        DeleteFileA(script_.c_str());
+        script_.clear();
+        return std::exchange(marker_, std::string());
+    }
+
+private:
+    std::string script_, marker_;
+    bool ready_ = false;
+};
+
+std::set<DWORD> StationProcesses()
+{
+    std::set<DWORD> pids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return pids;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (_stricmp(entry.szExeFile, "tindrel.exe") == 0)
+            pids.insert(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return pids;
+}
+
+// A station started by a Windows parent: exact command line and a real
+// process handle.
+bool StartDirectly(const Launch &launch, PROCESS_INFORMATION &process)
 {
     std::string command = "\"" + StationExe() + "\"";
     if (!launch.Arguments.empty())
         command += " " + launch.Arguments;
-    std::string env = EnvironmentBlock(launch.Env);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, env.data(), nullptr,
+    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &si, &process) != 0;
+}
+
+// A station started from Unix with its own environment (see Launch::Env).
+// Finds its process as the tindrel.exe that was not there before; the
+// process handle stays null when it ended before it was seen.
+bool StartThroughShell(const Launch &launch, PROCESS_INFORMATION &process, std::string &marker)
+{
+    std::string body = "/usr/bin/env";
+    for (const auto &[name, value] : launch.Env)
+        body += " " + ShellQuoted(name + "=" + value);
+    body += " wine " + ShellQuoted(StationExeUnixPath());
+    if (!launch.Arguments.empty())
+        body += " " + launch.Arguments;
+    const std::set<DWORD> before = StationProcesses();
+    UnixScript script(body);
+    if (!script.Start())
+        return false;
+    WaitUntil(
+        [&] {
+            for (DWORD pid : StationProcesses())
+                if (!before.count(pid)) {
+                    process.dwProcessId = pid;
+                    process.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+                    return true;
+                }
+            return script.Done();
+        },
+        20000, 5);
+    marker = script.TakeMarker();
+    return true;
+}
+
+bool StartProcess(const Launch &launch, PROCESS_INFORMATION &process, std::string &marker)
+{
+    if (launch.Env.empty())
+        return StartDirectly(launch, process);
+    return StartThroughShell(launch, process, marker);
 }
 
 BOOL CALLBACK CollectChild(HWND child, LPARAM param)
@@ -92,11 +232,23 @@ std::vector<HWND> TopLevelWindows(DWORD pid, const char *cls)
     EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.Found;
 }
+
+int MarkerStatus(const std::string &marker)
+{
+    if (marker.empty() || !FileExists(marker))
+        return -1;
+    return std::atoi(ReadWholeFile(marker).c_str());
+}
 } // namespace
 
 std::string StationExe()
 {
     return WindowsPathOf(TINDREL_EXE_UNIX_PATH);
+}
+
+std::string StationExeUnixPath()
+{
+    return TINDREL_EXE_UNIX_PATH;
 }
 
 std::string ComputerName()
@@ -148,6 +300,11 @@ bool IsShown(HWND window)
     return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
+std::vector<HWND> TopLevelWindowsOf(DWORD pid, const char *windowClass)
+{
+    return TopLevelWindows(pid, windowClass);
+}
+
 HWND FindStationWindow(DWORD pid)
 {
     const auto found = TopLevelWindows(pid, "zorvanta_tindrel");
@@ -156,9 +313,9 @@ HWND FindStationWindow(DWORD pid)
 
 Station::Station(const Launch &launch)
 {
-    if (!StartProcess(launch, process_))
+    if (!StartProcess(launch, process_, doneMarker_))
         return;
-    if (!launch.WaitForWindow)
+    if (!launch.WaitForWindow || !process_.dwProcessId)
         return;
     // Wait for the window and its five controls, and for the start-up to
     // have set its title.
@@ -166,7 +323,7 @@ Station::Station(const Launch &launch)
         [&] {
             window_ = FindStationWindow(process_.dwProcessId);
             if (!window_)
-                return false;
+                return !Running();
             controls_.clear();
             EnumChildWindows(window_, CollectChild, reinterpret_cast<LPARAM>(&controls_));
             char title[128] = {};
@@ -184,8 +341,19 @@ Station::~Station()
             WaitForSingleObject(process_.hProcess, 5000);
         }
         CloseHandle(process_.hProcess);
-        CloseHandle(process_.hThread);
     }
+    if (process_.hThread)
+        CloseHandle(process_.hThread);
+    if (!doneMarker_.empty()) {
+        // The shell writes the marker right after the station's end.
+        WaitUntil([&] { return FileExists(doneMarker_); }, 2000);
+        DeleteFileA(doneMarker_.c_str());
+    }
+}
+
+DWORD Station::ThreadId() const
+{
+    return window_ ? GetWindowThreadProcessId(window_, nullptr) : process_.dwThreadId;
 }
 
 std::string Station::Title() const
@@ -199,28 +367,55 @@ std::string Station::Title() const
 
 bool Station::Running() const
 {
-    return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    if (process_.hProcess)
+        return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    // Seen but not opened: started through the shell, it runs until the
+    // shell writes its marker.
+    return process_.dwProcessId && !doneMarker_.empty() && !FileExists(doneMarker_);
 }
 
 bool Station::WaitForExit(int timeoutMs)
 {
-    return process_.hProcess &&
-           WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+    if (process_.hProcess)
+        return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeoutMs)) ==
+               WAIT_OBJECT_0;
+    return !doneMarker_.empty() && WaitUntil([&] { return FileExists(doneMarker_); }, timeoutMs);
 }
 
 DWORD Station::ExitCode() const
 {
     DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process_.hProcess, &code);
+    if (process_.hProcess)
+        GetExitCodeProcess(process_.hProcess, &code);
+    else if (MarkerStatus(doneMarker_) >= 0)
+        code = static_cast<DWORD>(MarkerStatus(doneMarker_));
     return code;
+}
+
+bool Station::WaitUntilHandled(int timeoutMs) const
+{
+    if (controls_.size() < 5)
+        return false;
+    const HWND marker = HideButton();
+    const auto pushed = [&] {
+        DWORD_PTR state = 0;
+        return SendMessageTimeoutA(marker, BM_GETSTATE, 0, 0, SMTO_NORMAL, 1000, &state) &&
+               (state & BST_PUSHED) != 0;
+    };
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(marker, BM_SETSTATE, FALSE, 0, SMTO_NORMAL, 10000, &ignored);
+    if (!PostMessageA(marker, BM_SETSTATE, TRUE, 0))
+        return false;
+    const bool seen = WaitUntil(pushed, timeoutMs, 2);
+    SendMessageTimeoutA(marker, BM_SETSTATE, FALSE, 0, SMTO_NORMAL, 10000, &ignored);
+    return seen;
 }
 
 void Station::Settle(int pauseMs) const
 {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    WaitUntilHandled();
     Sleep(static_cast<DWORD>(pauseMs));
-    SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    WaitUntilHandled();
 }
 
 void Station::Post(UINT message, WPARAM wParam, LPARAM lParam) const
@@ -249,22 +444,35 @@ HWND Station::Focus() const
 {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
-    GetGUIThreadInfo(process_.dwThreadId, &info);
+    GetGUIThreadInfo(ThreadId(), &info);
     return info.hwndFocus;
 }
 
 DWORD RunToEnd(const Launch &launch, int timeoutMs)
 {
     PROCESS_INFORMATION process = {};
-    if (!StartProcess(launch, process))
+    std::string marker;
+    if (!StartProcess(launch, process, marker))
         return static_cast<DWORD>(-1);
     DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    if (process.hProcess) {
+        if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        else
+            TerminateProcess(process.hProcess, 99);
+        CloseHandle(process.hProcess);
+    }
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    if (!marker.empty()) {
+        // Through the shell the exit status also arrives in the marker; it
+        // is the only source when the station ended before it was seen.
+        const bool ended = WaitUntil([&] { return FileExists(marker); },
+                                     process.hProcess ? 2000 : timeoutMs);
+        if (ended && code == STILL_ACTIVE && !process.hProcess)
+            code = static_cast<DWORD>(MarkerStatus(marker));
+        DeleteFileA(marker.c_str());
+    }
     return code;
 }
 
@@ -284,9 +492,35 @@ bool WriteToStation(const std::string &bytes)
 std::string MessageBlock(const std::string &sender, const std::string &recipient,
                          const std::string &text)
 {
-    const DatagramBlock block = ToBlock(sender + FieldSeparator + recipient + FieldSeparator +
-                                        text + RecordTail);
-    return std::string(block.data(), block.size());
+    // Built here on its own rather than by the program's code, so that the
+    // blocks tests expect do not share the program's faults. A 0x02 in a
+    // field becomes NUL on the wire like every separator.
+    std::string block = sender + '\x02' + recipient + '\x02' + text + "\x02\x02\x02\x02";
+    std::replace(block.begin(), block.end(), '\x02', '\0');
+    block.resize(BlockSize, '\0');
+    return block;
+}
+
+std::string SignedText(const std::string &text, const std::string &user)
+{
+    return text + "\r\n\t" + user + "@" + ComputerName();
+}
+
+std::string FirstLine(const std::string &text)
+{
+    return text.substr(0, text.find("\r\n"));
+}
+
+bool SplitStamp(const std::string &entry, char lead, std::string &stamp, std::string &rest)
+{
+    // Day and month names are those of the locale; neither holds a blank.
+    static const std::regex shape("^. [0-2][0-9]:[0-5][0-9]:[0-5][0-9] [^ ]+ [0-3][0-9]\\. [^ ]+ ");
+    std::smatch match;
+    if (entry.empty() || entry[0] != lead || !std::regex_search(entry, match, shape))
+        return false;
+    stamp = match.str(0);
+    rest = entry.substr(stamp.size());
+    return true;
 }
 
 std::string UncRoot()
@@ -296,31 +530,68 @@ std::string UncRoot()
     return std::string(prefix ? prefix : "") + "/dosdevices/unc";
 }
 
+std::string UnixPathOf(const std::string &windowsPath)
+{
+    // Wine's own export; absent on Windows itself.
+    using ToUnix = char *(CDECL *)(const WCHAR *);
+    static const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix)
+        return "";
+    const int n = MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(), n);
+    char *unix = toUnix(wide.c_str());
+    if (!unix)
+        return "";
+    std::string path = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return path;
+}
+
+std::string ShellQuoted(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+int RunUnixStatus(const std::string &commandLine, int timeoutMs)
+{
+    UnixScript script(commandLine);
+    if (!script.Start())
+        return -1;
+    if (!WaitUntil([&] { return script.Done(); }, timeoutMs, 5))
+        return -1;
+    return script.Status();
+}
+
 bool RunUnix(const std::string &commandLine)
 {
-    std::string command = commandLine;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &process))
+    return RunUnixStatus(commandLine) >= 0;
+}
+
+bool SaveScreenshot(HWND window, const std::string &unixPath)
+{
+    // winex11 keeps the X window of each top-level window as this property.
+    const auto xWindow = reinterpret_cast<DWORD_PTR>(GetPropA(window, "__wine_x11_whole_window"));
+    if (!xWindow)
         return false;
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return true;
+    char id[32] = {};
+    std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(xWindow));
+    return RunUnixStatus("/usr/bin/import -window " + std::string(id) + " " +
+                             ShellQuoted(unixPath),
+                         20000) == 0 &&
+           FileExists(WindowsPathOf(unixPath));
 }
 
 MailslotSink::MailslotSink(const std::string &name)
 {
     const std::string dir = UncRoot() + "/" + name + "/mailslot";
     unixPath_ = dir + "/messngr";
-    RunUnix("/bin/mkdir -p " + dir);
-    RunUnix("/bin/rm -f " + unixPath_);
-    RunUnix("/usr/bin/mkfifo " + unixPath_);
-    WaitUntil([&] { return GetFileAttributesA(WindowsPathOf(unixPath_).c_str()) !=
-                           INVALID_FILE_ATTRIBUTES; },
-              5000);
+    RunUnix("mkdir -p " + ShellQuoted(dir) + " && rm -f " + ShellQuoted(unixPath_) +
+            " && mkfifo " + ShellQuoted(unixPath_));
     // Read-write, as a plain reader would see an end of file at every
     // writer's close and lose what follows.
     fifo_ = CreateFileA(WindowsPathOf(unixPath_).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -347,7 +618,7 @@ MailslotSink::~MailslotSink()
     }
     if (fifo_ != INVALID_HANDLE_VALUE)
         CloseHandle(fifo_);
-    RunUnix("/bin/rm -f " + unixPath_);
+    RunUnix("rm -f " + ShellQuoted(unixPath_));
 }
 
 void MailslotSink::Reader()
@@ -367,8 +638,8 @@ std::vector<std::string> MailslotSink::Blocks() const
 {
     const std::lock_guard<std::mutex> hold(lock_);
     std::vector<std::string> blocks;
-    for (std::size_t at = 0; at + DatagramSize <= bytes_.size(); at += DatagramSize)
-        blocks.push_back(bytes_.substr(at, DatagramSize));
+    for (std::size_t at = 0; at + BlockSize <= bytes_.size(); at += BlockSize)
+        blocks.push_back(bytes_.substr(at, BlockSize));
     return blocks;
 }
 
@@ -381,6 +652,9 @@ std::vector<Box> BoxesOf(DWORD pid)
 {
     std::vector<Box> boxes;
     for (HWND window : TopLevelWindows(pid, "#32770")) {
+        // A box is shown once its text and buttons are in place.
+        if (!IsWindowVisible(window))
+            continue;
         char caption[512] = {};
         GetWindowTextA(window, caption, sizeof caption);
         boxes.push_back({window, caption, TextOf(GetDlgItem(window, 0xFFFF))});

@@ -2,7 +2,8 @@
 // Wine prefix the test runs in (one prefix per test, see scripts/wine-exec.sh):
 // starting and ending stations, reading and setting their controls, writing
 // datagrams into the local mailslot, catching what a station writes to
-// \\NAME\mailslot\messngr, and watching its pop-up boxes.
+// \\NAME\mailslot\messngr, watching its pop-up boxes, and running Unix
+// programs (mkfifo, import) next to it.
 #pragma once
 
 #include <windows.h>
@@ -17,11 +18,13 @@
 
 namespace wine {
 
-// Polls until done() or the time is up; true when done() held.
-bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 5000, int stepMs = 20);
+// Polls until done() or the time is up; true when done() held. The default
+// is generous: two tests share two cores with whatever else the machine runs.
+bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000, int stepMs = 20);
 
-// Windows path of the tindrel.exe under test.
+// Windows and Unix path of the tindrel.exe under test.
 std::string StationExe();
+std::string StationExeUnixPath();
 
 // The computer and user name of this prefix, as every station started
 // without other names reports them.
@@ -35,12 +38,22 @@ RECT ClientRectInParent(HWND child);
 bool IsShown(HWND window);
 
 struct Launch {
-    std::string Arguments;                     // after the program's name
-    std::map<std::string, std::string> Env;    // overrides, e.g. {"USER", "alice"}
+    std::string Arguments; // after the program's name
+    // Variables for the station's environment, e.g. {"USER", "alice"}.
+    // Wine takes the user name from the Unix USER variable of each process,
+    // which no Windows environment block changes; so a launch with Env runs
+    // "env NAME=value wine tindrel.exe Arguments" through /bin/sh. The
+    // Arguments then pass through the shell: plain words and "double-quoted
+    // stretches" arrive as written, other quoting may not. USER="" (or a
+    // USER of more than 64 bytes) leaves the station with no user name from
+    // either source: GetUserNameA and WNetGetUserA both fail then.
+    std::map<std::string, std::string> Env;
     bool WaitForWindow = true;
 };
 
 // One running tindrel.exe. Ends it on destruction if it still runs.
+// Start one station at a time: a launch with Env finds its process as the
+// tindrel.exe that was not there before.
 class Station {
 public:
     explicit Station(const Launch &launch = {});
@@ -49,6 +62,7 @@ public:
     Station &operator=(const Station &) = delete;
 
     DWORD Pid() const { return process_.dwProcessId; }
+    DWORD ThreadId() const; // the thread that owns the main window
     HWND Window() const { return window_; }
     HWND Recipient() const { return controls_.at(0); }
     HWND Message() const { return controls_.at(1); }
@@ -63,8 +77,15 @@ public:
     bool WaitForExit(int timeoutMs);
     DWORD ExitCode() const;
 
-    // Lets the station's thread handle what is queued: sent messages
-    // round-trip, then a short pause for posted ones.
+    // True once the station's thread has taken from its queue and handled
+    // everything posted to it before the call. It posts BM_SETSTATE to the
+    // Hide button as a marker, waits until the button shows it, and takes it
+    // back. The marker is a queued message: with the F11 trace on, the pane
+    // shows its trace line (MSG 000000F3) afterwards.
+    bool WaitUntilHandled(int timeoutMs = 10000) const;
+
+    // WaitUntilHandled, then a pause of pauseMs, then WaitUntilHandled again:
+    // for what the station does a little later on its own.
     void Settle(int pauseMs = 150) const;
 
     // Post a message to the main window's queue (as keys and menus arrive).
@@ -76,12 +97,16 @@ public:
 
 private:
     PROCESS_INFORMATION process_{};
+    std::string doneMarker_; // launches through /bin/sh: written at the end
     HWND window_ = nullptr;
     std::vector<HWND> controls_;
 };
 
 // Finds the main window of a process, or null.
 HWND FindStationWindow(DWORD pid);
+// The top-level windows of a class that a process owns, e.g. "#32768" for
+// an open menu.
+std::vector<HWND> TopLevelWindowsOf(DWORD pid, const char *windowClass);
 
 // Runs tindrel.exe with arguments to its end; its exit code, or
 // STILL_ACTIVE when it did not end in time (it is then killed).
@@ -92,6 +117,16 @@ bool WriteToStation(const std::string &bytes);
 // An ordinary message block as another station would write it.
 std::string MessageBlock(const std::string &sender, const std::string &recipient,
                          const std::string &text);
+// A message text as a station of this prefix signs it when it sends:
+// text, CR LF TAB, user, "@", computer name.
+std::string SignedText(const std::string &text, const std::string &user = UserName());
+
+// The first line of a text, without its CR LF.
+std::string FirstLine(const std::string &text);
+// Splits a history entry into its stamp, "L hh:mm:ss Day dd. Month " with
+// L the lead character ('>' sent, '<' received), and the rest. False when
+// the entry does not start with a stamp of that shape.
+bool SplitStamp(const std::string &entry, char lead, std::string &stamp, std::string &rest);
 
 // What stations write to \\NAME\mailslot\messngr, caught in a FIFO at the
 // path Wine maps that name to. Blocks are split at 420 bytes.
@@ -103,7 +138,7 @@ public:
     MailslotSink &operator=(const MailslotSink &) = delete;
 
     std::vector<std::string> Blocks() const;
-    bool WaitForBlocks(std::size_t count, int timeoutMs = 5000) const;
+    bool WaitForBlocks(std::size_t count, int timeoutMs = 10000) const;
 
 private:
     void Reader();
@@ -120,13 +155,25 @@ struct Box {
     std::string Caption;
     std::string Text;
 };
-// Every message box (dialog class #32770) of a process.
+// Every message box (dialog class #32770) a process shows; one still being
+// built is left out until it is shown.
 std::vector<Box> BoxesOf(DWORD pid);
 void CloseBox(HWND box);
 
 // The Unix path under which Wine keeps the prefix's UNC names.
 std::string UncRoot();
-// Runs a Unix program from the test, e.g. {"/usr/bin/mkfifo", path}.
+// The Unix path of a Windows path (Wine's own mapping), or "".
+std::string UnixPathOf(const std::string &windowsPath);
+// Runs a Unix command line through /bin/sh and waits for its end, e.g.
+// "/usr/bin/mkfifo " + path. RunUnix: true when it ran to its end in time;
+// RunUnixStatus: its exit status, or -1 when it did not start or end in time.
 bool RunUnix(const std::string &commandLine);
+int RunUnixStatus(const std::string &commandLine, int timeoutMs = 10000);
+// Quotes a text for /bin/sh.
+std::string ShellQuoted(const std::string &text);
+
+// Saves a picture of a window (its X window, as the display shows it) as a
+// PNG file at a Unix path, with ImageMagick's import. True when the file was written.
+bool SaveScreenshot(HWND window, const std::string &unixPath);
 
 } // namespace wine
