@@ -1,0 +1,224 @@
+// Start-up as the command line directs it: /S sends once and ends, /H and
+// /M hide and minimise, a second start hands over to the running copy, and
+// a station that cannot own its mailslot says so in its title.
+#include "tests/wine/Station.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace wine;
+
+namespace {
+bool Receiving(const Station &station)
+{
+    return WaitUntil([&] { return station.Title() == "Zorvanta tindrel..."; }, 10000);
+}
+
+bool StillReceives(const Station &station)
+{
+    if (!WriteToStation(MessageBlock("alice", UserName(), "still here")))
+        return false;
+    const bool shown = WaitUntil([&] { return !BoxesOf(station.Pid()).empty(); }, 10000);
+    for (const Box &box : BoxesOf(station.Pid()))
+        CloseBox(box.Window);
+    return shown;
+}
+
+int StationWindowCount()
+{
+    int count = 0;
+    for (HWND w = FindWindowA("zorvanta_tindrel", nullptr); w;
+         w = FindWindowExA(nullptr, w, "zorvanta_tindrel", nullptr))
+        ++count;
+    return count;
+}
+} // namespace
+
+// Each command line runs to its end and writes exactly its one block.
+TEST(ShellSendSwitch, SendsTheBlockOnceAndEnds)
+{
+    struct Case {
+        const char *Name;
+        std::string Arguments; // the raw command line after the program's name
+        std::string Recipient, Text;
+    };
+    const std::vector<Case> cases = {
+        {"lower-case lines", "/s bob hello world", "bob", "hello\r\nworld"},
+        {"quoted line", "/S bob \"two words\"", "bob", "two words"},
+        {"no text", "/S bob", "bob", ""},
+        {"hide and send", "/H/S bob hidden", "bob", "hidden"},
+        {"minimise and send", "/m/s bob small", "bob", "small"},
+        {"switch inside the argument", "x/sy bob inside", "bob", "inside"},
+        {"recipient as typed", "/S BoB x", "BoB", "x"},
+        {"help example",
+         "/s Machine1 \"First line of message\" message_text \"another line of message\" "
+         "another-line-of-message last_line_of_message",
+         "Machine1",
+         "First line of message\r\nmessage_text\r\nanother line of message\r\n"
+         "another-line-of-message\r\nlast_line_of_message"},
+        // The program's own splitting, not the C runtime's.
+        {"touching stretches", "/S bob a\"b c\"d", "bob", "ab cd"},
+        {"quote after quote", "/S bob \"a\"\"b\"", "bob", "ab"},
+        {"backslash is plain", "/S bob a\\\"b\"", "bob", "a\\b"},
+        {"empty pair skipped", "/S bob one \"\" two", "bob", "one\r\ntwo"},
+        {"lone quote ends the list", "/S bob one \"", "bob", "one"},
+        {"control bytes separate", "/S bob one\ttwo\x01three", "bob", "one\r\ntwo\r\nthree"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        MailslotSink sink(c.Recipient);
+        EXPECT_NE(RunToEnd(Launch{c.Arguments, {}}), STILL_ACTIVE) << "ends by itself";
+        if (!sink.WaitForBlocks(1)) {
+            ADD_FAILURE() << "no block";
+            continue;
+        }
+        Sleep(200);
+        EXPECT_EQ(sink.Blocks().size(), 1u);
+        EXPECT_EQ(sink.Blocks()[0], MessageBlock(UserName(), c.Recipient, SignedText(c.Text)));
+        EXPECT_EQ(StationWindowCount(), 0);
+    }
+}
+
+TEST(ShellStartup, SendLeavesARunningCopyAlone)
+{
+    MailslotSink bob("bob");
+    Station first(Launch{"/H", {}});
+    ASSERT_TRUE(first.Window());
+    ASSERT_TRUE(Receiving(first));
+    const std::string history = first.HistoryText();
+
+    EXPECT_NE(RunToEnd(Launch{"/S bob from the command line", {}}), STILL_ACTIVE);
+    ASSERT_TRUE(bob.WaitForBlocks(1));
+    EXPECT_EQ(bob.Blocks()[0],
+              MessageBlock(UserName(), "bob", SignedText("from\r\nthe\r\ncommand\r\nline")));
+    first.Settle(300);
+    EXPECT_FALSE(IsWindowVisible(first.Window())) << "not shown by the sending copy";
+    EXPECT_EQ(first.HistoryText(), history);
+    EXPECT_TRUE(StillReceives(first)) << "its mailslot is still its own";
+}
+
+// A send to a FIFO whose buffer is full waits until someone reads: that
+// holds the /S copy inside its send, where it must not own the mailslot.
+TEST(ShellStartup, SendSwitchNeverOpensTheLocalMailslot)
+{
+    const std::string dir = UncRoot() + "/bob/mailslot", fifo = dir + "/messngr";
+    ASSERT_TRUE(RunUnix("mkdir -p " + ShellQuoted(dir) + " && mkfifo " + ShellQuoted(fifo)));
+    const HANDLE pipe = CreateFileA(("Z:" + fifo).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const std::string filler(65536, 'f'); // a Linux pipe's whole buffer
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(pipe, filler.data(), static_cast<DWORD>(filler.size()), &done, nullptr));
+
+    Station sending(Launch{"/S bob held", {}, false});
+    ASSERT_TRUE(WaitUntil([&] { return FindStationWindow(sending.Pid()) != nullptr; }, 10000));
+    const HWND window = FindStationWindow(sending.Pid());
+    ASSERT_TRUE(WaitUntil([&] {
+        char title[64] = {};
+        GetWindowTextA(window, title, sizeof title);
+        return std::string(title) == "Zorvanta tindrel - sending...";
+    }));
+    Sleep(300);
+    ASSERT_TRUE(sending.Running()) << "held in its send";
+    const HANDLE slot = CreateFileA("\\\\.\\mailslot\\messngr", GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(slot, INVALID_HANDLE_VALUE) << "nobody owns the local mailslot";
+    if (slot != INVALID_HANDLE_VALUE)
+        CloseHandle(slot);
+
+    // Reading lets the send go through; the copy then ends.
+    const auto readBytes = [&](std::size_t count) {
+        std::string got;
+        while (got.size() < count) {
+            std::vector<char> buffer(count - got.size());
+            DWORD n = 0;
+            if (!ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr) ||
+                n == 0)
+                break;
+            got.append(buffer.data(), n);
+        }
+        return got;
+    };
+    EXPECT_TRUE(readBytes(filler.size()) == filler);
+    EXPECT_TRUE(sending.WaitForExit(10000));
+    // Behind whatever the copy wrote, so that the read below always ends.
+    const std::string sentinel(420, 'z');
+    WriteFile(pipe, sentinel.data(), static_cast<DWORD>(sentinel.size()), &done, nullptr);
+    const std::string got = readBytes(420);
+    CloseHandle(pipe);
+    EXPECT_EQ(got, MessageBlock(UserName(), "bob", SignedText("held")));
+}
+
+// Each starts a receiving station in the state its switches ask for, and
+// none of them sends.
+TEST(ShellStartup, SwitchesShowTheWindowAsAskedAndReceive)
+{
+    struct Case {
+        const char *Name;
+        std::string Arguments;
+        bool Visible, Minimised;
+    };
+    const std::vector<Case> cases = {
+        {"none", "", true, false},
+        {"/H", "/H", false, false},
+        {"/M", "/M", true, true},
+        // Minimising comes after hiding and shows the window again.
+        {"/h/m", "/h/m", true, true},
+        {"/M/H", "/M/H", true, true},
+        // "/HS" holds /H but no /S.
+        {"/HS", "/HS bob hi", false, false},
+        // Switches count in the first argument only.
+        {"/S second", "bob /S hi", true, false},
+    };
+    MailslotSink bob("bob"), hi("hi"), slash("S");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Station station(Launch{c.Arguments, {}});
+        if (!station.Window()) {
+            ADD_FAILURE() << "no window";
+            continue;
+        }
+        // The poll timer runs: the mailslot was created.
+        EXPECT_TRUE(Receiving(station));
+        station.WaitUntilHandled();
+        EXPECT_EQ(IsWindowVisible(station.Window()) != 0, c.Visible);
+        EXPECT_EQ(IsIconic(station.Window()) != 0, c.Minimised);
+        EXPECT_TRUE(station.Running());
+    }
+    EXPECT_TRUE(bob.Blocks().empty() && hi.Blocks().empty() && slash.Blocks().empty());
+}
+
+TEST(ShellStartup, SecondStartRestoresTheRunningCopyAndEnds)
+{
+    for (const char *first : {"/H", "/M"}) {
+        SCOPED_TRACE(std::string("first copy started with ") + first);
+        Station running(Launch{first, {}});
+        ASSERT_TRUE(running.Window());
+        ASSERT_TRUE(Receiving(running));
+
+        EXPECT_NE(RunToEnd(Launch{}), STILL_ACTIVE) << "the second copy ends by itself";
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(running.Window()) != 0; }));
+        EXPECT_TRUE(WaitUntil([&] { return !IsIconic(running.Window()); }));
+        EXPECT_EQ(StationWindowCount(), 1);
+        EXPECT_TRUE(StillReceives(running)) << "the second copy took no mailslot";
+    }
+}
+
+TEST(ShellStartup, WithoutItsMailslotSaysSoAndStartsNoTimer)
+{
+    // Another program owns the station's mailslot.
+    const HANDLE owned =
+        CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
+    ASSERT_NE(owned, INVALID_HANDLE_VALUE);
+    Station station;
+    ASSERT_TRUE(station.Window());
+    EXPECT_EQ(station.Title(), "Zorvanta tindrel - not receiving!");
+    // Two and a half poll periods: a timer would have set "Zorvanta tindrel...".
+    Sleep(2500);
+    station.WaitUntilHandled();
+    EXPECT_EQ(station.Title(), "Zorvanta tindrel - not receiving!");
+    EXPECT_TRUE(station.Running());
+    CloseHandle(owned);
+}

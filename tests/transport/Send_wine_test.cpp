@@ -1,0 +1,225 @@
+// Sending from the real window: the block a station writes to the
+// recipient's mailslot, the history line it logs, and the state it leaves
+// the title, the Send button and the fields in. Driven from outside
+// through the Send button.
+#include "tests/wine/Station.h"
+
+#include <gtest/gtest.h>
+
+using namespace wine;
+
+namespace {
+// Owning the local mailslot here leaves the station without one, so no poll
+// timer resets the title behind the test's back.
+struct OwnedMailslot {
+    HANDLE Handle = CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
+    ~OwnedMailslot() { CloseHandle(Handle); }
+};
+
+void Fill(const Station &station, const std::string &recipient, const std::string &text)
+{
+    SetTextOf(station.Recipient(), recipient);
+    SetTextOf(station.Message(), text);
+}
+
+void ClickSend(const Station &station)
+{
+    station.PostTo(station.SendButton(), BM_CLICK, 0);
+    station.WaitUntilHandled();
+}
+
+// The text of the newest history entry after its sent-entry stamp.
+std::string NewestSentBody(const Station &station)
+{
+    std::string stamp, rest;
+    const std::string line = FirstLine(station.HistoryText());
+    if (!SplitStamp(line, '>', stamp, rest))
+        return "<no sent stamp in: " + line + ">";
+    return rest;
+}
+
+std::string Tail(const std::string &user)
+{
+    return "\x02\x02\x02" + user + "@" + ComputerName() + "\x02\x02\x02\x02";
+}
+} // namespace
+
+TEST(SendStation, WritesTheBlockLogsTheLineAndLeavesTheFields)
+{
+    const OwnedMailslot owned;
+    ASSERT_NE(owned.Handle, INVALID_HANDLE_VALUE);
+    MailslotSink bob("bob");
+    Station station;
+    ASSERT_TRUE(station.Window());
+    const std::string user = UserName();
+    Fill(station, "bob", "hello\r\nworld");
+    ClickSend(station);
+
+    ASSERT_TRUE(bob.WaitForBlocks(1));
+    std::string block = user + '\0' + "bob" + '\0' + "hello\r\nworld\r\n\t" + user + "@" +
+                        ComputerName() + std::string(4, '\0');
+    block.resize(420, '\0');
+    EXPECT_EQ(bob.Blocks()[0], block);
+
+    // Every separator and control byte of the record shows as 0x02.
+    const std::string body = user + "\x02" "bob\x02" "hello\x02\x02world" + Tail(user);
+    EXPECT_EQ(NewestSentBody(station), body);
+    std::string stamp, rest;
+    ASSERT_TRUE(SplitStamp(station.HistoryText(), '>', stamp, rest));
+    EXPECT_EQ(rest, body + "\r\n") << "the first entry replaces the help text";
+
+    EXPECT_EQ(station.Title(), "Zorvanta tindrel - sending...");
+    EXPECT_TRUE(IsWindowEnabled(station.SendButton()));
+    EXPECT_EQ(TextOf(station.SendButton()), "&Send");
+    EXPECT_EQ(TextOf(station.Recipient()), "bob");
+    EXPECT_EQ(TextOf(station.Message()), "hello\r\nworld");
+
+    // The fields were kept, so the same message goes again, newest first.
+    ClickSend(station);
+    ASSERT_TRUE(bob.WaitForBlocks(2));
+    EXPECT_EQ(bob.Blocks()[1], block);
+    const std::string history = station.HistoryText();
+    const auto second = history.find("\r\n") + 2;
+    ASSERT_TRUE(SplitStamp(history.substr(second), '>', stamp, rest));
+    EXPECT_EQ(rest, body + "\r\n");
+    EXPECT_EQ(NewestSentBody(station), body);
+
+    // Only a poll resets the title; without a mailslot only a stray timer
+    // message runs one.
+    Sleep(1200);
+    EXPECT_EQ(station.Title(), "Zorvanta tindrel - sending...");
+    station.Post(WM_TIMER, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return station.Title() == "Zorvanta tindrel..."; }));
+}
+
+TEST(SendStation, TitleGoesBackAtTheNextPoll)
+{
+    MailslotSink bob("bob");
+    Station station;
+    Fill(station, "bob", "x");
+    ClickSend(station);
+    ASSERT_TRUE(bob.WaitForBlocks(1));
+    // The poll timer runs every second.
+    EXPECT_TRUE(WaitUntil([&] { return station.Title() == "Zorvanta tindrel..."; }));
+}
+
+namespace {
+std::string Digits(std::size_t n)
+{
+    std::string s;
+    while (s.size() < n)
+        s += static_cast<char>('0' + s.size() % 10);
+    return s;
+}
+} // namespace
+
+TEST(SendStation, CutsTheFieldsToTheirLimits)
+{
+    struct Case {
+        const char *Name;
+        std::string Recipient, Text;
+        std::string SentTo, SentText; // as cut by the station
+    };
+    const std::vector<Case> cases = {
+        {"500-byte message", "bob", Digits(500), "bob", Digits(419)},
+        {"419-byte message", "bob", Digits(419), "bob", Digits(419)},
+        {"40-byte recipient", "r" + Digits(39), "hi", "r" + Digits(28), "hi"},
+        {"29-byte recipient", "r" + Digits(28), "hi", "r" + Digits(28), "hi"},
+    };
+    Station station;
+    ASSERT_TRUE(station.Window());
+    const std::string user = UserName();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        MailslotSink sink(c.SentTo);
+        Fill(station, c.Recipient, c.Text);
+        ClickSend(station);
+        if (!sink.WaitForBlocks(1)) {
+            ADD_FAILURE() << "nothing at " << c.SentTo;
+            continue;
+        }
+        EXPECT_EQ(sink.Blocks()[0], MessageBlock(user, c.SentTo, SignedText(c.SentText)));
+        // The line shows the whole record, also where the block lost its end.
+        EXPECT_EQ(NewestSentBody(station),
+                  user + "\x02" + c.SentTo + "\x02" + c.SentText + Tail(user));
+    }
+}
+
+TEST(SendStation, UnreachableDestinationsAreLoggedAndReportNothing)
+{
+    const std::vector<std::pair<const char *, std::string>> recipients = {
+        {"no such name", "nobody-here"},
+        {"empty: three backslashes, then mailslot", ""},
+        {"star, a name Wine rejects", "*"},
+        {"a name with a path in it", "a\\b"},
+    };
+    Station station;
+    ASSERT_TRUE(station.Window());
+    const std::string user = UserName();
+    for (const auto &[name, recipient] : recipients) {
+        SCOPED_TRACE(name);
+        Fill(station, recipient, "anyone?");
+        ClickSend(station);
+        EXPECT_EQ(NewestSentBody(station),
+                  user + "\x02" + recipient + "\x02" "anyone?" + Tail(user));
+        EXPECT_TRUE(IsWindowEnabled(station.SendButton()));
+        EXPECT_EQ(TextOf(station.Recipient()), recipient);
+        EXPECT_EQ(TextOf(station.Message()), "anyone?");
+    }
+    station.Settle(500);
+    EXPECT_TRUE(BoxesOf(station.Pid()).empty());
+    EXPECT_TRUE(station.Running());
+}
+
+// Wine takes the user name from the Unix USER of each process.
+TEST(SendStation, SignsWithTheUserNameOrNothing)
+{
+    const std::vector<std::pair<std::string, std::string>> users = {
+        {"bob", "bob"},
+        {std::string(64, 'u'), std::string(64, 'u')},
+        // Too long for the 65-byte buffer: both sources fail.
+        {std::string(65, 'u'), ""},
+        {"", ""},
+    };
+    for (const auto &[unixUser, sentUser] : users) {
+        SCOPED_TRACE("USER=" + unixUser);
+        MailslotSink carol("carol");
+        Station station(Launch{"", {{"USER", unixUser}}});
+        if (!station.Window()) {
+            ADD_FAILURE() << "no station";
+            continue;
+        }
+        Fill(station, "carol", "hi");
+        ClickSend(station);
+        if (!carol.WaitForBlocks(1)) {
+            ADD_FAILURE() << "nothing sent";
+            continue;
+        }
+        EXPECT_EQ(carol.Blocks()[0], MessageBlock(sentUser, "carol", SignedText("hi", sentUser)));
+        EXPECT_EQ(NewestSentBody(station), sentUser + "\x02" "carol\x02" "hi" + Tail(sentUser));
+    }
+}
+
+TEST(SendStation, EveryByteOfTheFieldIsSentAndLoggedOnOneLine)
+{
+    MailslotSink bob("bob");
+    Station station;
+    const std::string user = UserName();
+    std::string bytes;
+    // 0x02 among them becomes NUL on the wire and ends the text there.
+    for (int b = 1; b <= 255; ++b)
+        bytes += static_cast<char>(b);
+    Fill(station, "bob", bytes);
+    const std::string held = TextOf(station.Message());
+    ASSERT_EQ(held, bytes) << "the field keeps every byte it is given";
+    ClickSend(station);
+
+    ASSERT_TRUE(bob.WaitForBlocks(1));
+    EXPECT_EQ(bob.Blocks()[0], MessageBlock(user, "bob", SignedText(bytes)));
+    std::string shown = bytes;
+    for (char &c : shown)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '\x02';
+    EXPECT_EQ(NewestSentBody(station), user + "\x02" "bob\x02" + shown + Tail(user));
+    EXPECT_TRUE(station.Running());
+}
