@@ -27,20 +27,31 @@ void HideWindow(WindowHandle window)
     ShowWindow(window, SW_HIDE);
 }
 
+WindowHandle FocusedWindow()
+{
+    return GetFocus();
+}
+
+void GiveFocus(WindowHandle window)
+{
+    SetFocus(window);
+}
+
 void PostPollRequest(WindowHandle window)
 {
     PostMessageA(window, WM_TIMER, 0, 0);
 }
 
-void RemoveTextLimit(WindowHandle edit)
-{
-    SendMessageA(edit, EM_SETLIMITTEXT, 0, 0);
-}
-
 void InsertAtTop(WindowHandle edit, const std::string &text)
 {
+    // The control's text limit would stop the insertion once the text is
+    // past it (a whole-text set ignores it); lifted for the insertion only,
+    // so the control keeps the limit a whole-text set leaves it.
+    const LRESULT limit = SendMessageA(edit, EM_GETLIMITTEXT, 0, 0);
+    SendMessageA(edit, EM_SETLIMITTEXT, 0, 0);
     SendMessageA(edit, EM_SETSEL, 0, 0);
     SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageA(edit, EM_SETLIMITTEXT, static_cast<WPARAM>(limit), 0);
     SendMessageA(edit, EM_SETSEL, 0, 0);
     SendMessageA(edit, EM_SCROLLCARET, 0, 0);
     const LRESULT first = SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0);

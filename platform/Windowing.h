@@ -13,16 +13,16 @@ std::string ReadWindowText(WindowHandle window, std::size_t maxBytes);
 void SetText(WindowHandle window, const std::string &text);
 void EnableControl(WindowHandle window, bool enabled);
 void HideWindow(WindowHandle window);
+WindowHandle FocusedWindow();
+void GiveFocus(WindowHandle window);
 
 // A WM_TIMER with identifier 0 and no argument, taken by the main loop's poll hook.
 void PostPollRequest(WindowHandle window);
 
-// Lifts the edit control's text limit, so that an insertion never fails silently.
-void RemoveTextLimit(WindowHandle edit);
-
 // Puts text in front of the edit control's text and leaves the control as
 // setting its whole text would: caret and empty selection at 0, scrolled to
-// the first line and column, not marked modified, nothing to undo.
+// the first line and column, not marked modified, nothing to undo, the same
+// text limit. The insertion itself is not stopped by that limit.
 void InsertAtTop(WindowHandle edit, const std::string &text);
 
 void PauseThread(unsigned milliseconds);

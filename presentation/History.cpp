@@ -33,7 +33,6 @@ void AddHistoryEntry(const std::string &entry)
         InsertAtTop(HistoryPane, Entries.back());
         return;
     }
-    RemoveTextLimit(HistoryPane);
     SetText(HistoryPane, HistoryText());
     PaneShowsHistory = true;
 }

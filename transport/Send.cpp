@@ -45,6 +45,9 @@ const MessageRecord &OutgoingRecord()
 
 void ComposeAndSend()
 {
+    // Disabling the focused Send button (just clicked) leaves the keyboard
+    // focus nowhere; it goes back when the button is enabled again.
+    const WindowHandle focus = FocusedWindow();
     EnableControl(SendButton, false);
     SetText(MainWindow, TitleSending);
     ReadLocalIdentity();
@@ -59,4 +62,6 @@ void ComposeAndSend()
 
     AddHistoryEntry(SentEntry(SentEntryStamp(ReadClock()), Outgoing));
     EnableControl(SendButton, true);
+    if (focus && !FocusedWindow())
+        GiveFocus(focus);
 }

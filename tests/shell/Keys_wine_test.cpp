@@ -151,6 +151,9 @@ TEST(ShellKeys, AltSTheSendButtonAndEnterSendOnceEach)
         EXPECT_EQ(history, "") << "one line per send, nothing else";
         EXPECT_EQ(TextOf(station.Message()), "see you\tat 5") << "nothing typed by the key";
         EXPECT_EQ(TextOf(station.Recipient()), "bob");
+        // The send disables the clicked button for a moment; the keyboard
+        // focus must not be lost with it.
+        EXPECT_NE(station.Focus(), nullptr);
     }
 
     // Alt+S held down: every repeated key-down sends again.
