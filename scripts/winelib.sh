@@ -37,6 +37,12 @@ wl_template() {
     rm -rf "$t"
     mkdir -p "$t"
     WINEPREFIX="$t" wineboot -i >/dev/null 2>&1 || true
+    # Wine finds no "Arial" or "Courier New" of its own and draws both in one
+    # proportional face; point them at their metric twins from fonts-liberation.
+    WINEPREFIX="$t" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+        /v Arial /d "Liberation Sans" /f >/dev/null 2>&1 || true
+    WINEPREFIX="$t" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+        /v "Courier New" /d "Liberation Mono" /f >/dev/null 2>&1 || true
     WINEPREFIX="$t" wineserver -w
     touch "$t/.ready"
 }
