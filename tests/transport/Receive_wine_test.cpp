@@ -1,0 +1,416 @@
+// Receiving in the real tindrel.exe, driven from outside: datagrams written
+// into its mailslot, receipts caught where it writes them, its title and
+// history watched. Repeats, receipts, oversize and forged datagrams, the
+// wait behind the exit question, a backlog, and hostile input.
+#include "tests/wine/ReceiveSupport.h"
+#include "tests/wine/Station.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+
+using namespace wine;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr WPARAM IdmClose = 17409; // "&Close" of the system menu: the exit question
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Lets a sink's reader take what is already in its FIFO, before a count of
+// blocks is taken as final.
+void LetSinksCatchUp()
+{
+    Sleep(300);
+}
+
+TEST(ReceiveMessages, AnsweredOnceUnlessRepeatedAndNamingTheLastRecipient)
+{
+    MailslotSink alice("alice"), dave("dave"), carol("carol");
+    Station station;
+    ASSERT_TRUE(WaitUntilReceiving(station));
+
+    // Before any send the receipt names no recipient.
+    const std::string hello = MessageBlock("alice", "bob", "hello");
+    ASSERT_TRUE(WriteToStation(hello));
+    ASSERT_TRUE(alice.WaitForBlocks(1));
+    EXPECT_EQ(alice.Blocks().at(0), StationReceipt(""));
+
+    // The same block twice in a row: the second is dropped whole. Dave's
+    // message behind it shows that the station has read past it.
+    ASSERT_TRUE(WriteToStation(hello));
+    ASSERT_TRUE(WriteToStation(MessageBlock("dave", "bob", "between")));
+    ASSERT_TRUE(dave.WaitForBlocks(1));
+    LetSinksCatchUp();
+    EXPECT_EQ(alice.Blocks().size(), 1u);
+
+    // After another message the same block counts again.
+    ASSERT_TRUE(WriteToStation(hello));
+    ASSERT_TRUE(alice.WaitForBlocks(2));
+
+    // An empty sender: consumed and ignored, and what follows is handled.
+    ASSERT_TRUE(WriteToStation(std::string("\0bob\0ghost\0\0\0\0", 15)));
+    ASSERT_TRUE(WriteToStation(MessageBlock("dave", "bob", "after the ghost")));
+    ASSERT_TRUE(dave.WaitForBlocks(2));
+    LetSinksCatchUp();
+    EXPECT_EQ(alice.Blocks().size(), 2u);
+    EXPECT_EQ(dave.Blocks(), std::vector<std::string>(2, StationReceipt("")));
+
+    ASSERT_TRUE(WaitForEntries(station, 4));
+    const auto entries = Entries(station);
+    ASSERT_EQ(entries.size(), 4u);
+    const char *const rests[] = {"From:dave, To:bob <<after the ghost>>",
+                                 "From:alice, To:bob <<hello>>", "From:dave, To:bob <<between>>",
+                                 "From:alice, To:bob <<hello>>"};
+    for (std::size_t n = 0; n < entries.size(); ++n)
+        EXPECT_TRUE(StartsWith(entries[n], "< ") && EndsWith(entries[n], rests[n])) << entries[n];
+    const std::multiset<std::string> boxes = {
+        PopupText("alice", "bob", "hello"), PopupText("alice", "bob", "hello"),
+        PopupText("dave", "bob", "between"), PopupText("dave", "bob", "after the ghost")};
+    EXPECT_TRUE(WaitUntil([&] { return PopupTexts(station.Pid()) == boxes; }, 10000))
+        << PopupTexts(station.Pid()).size() << " boxes";
+
+    // A send through the window: from then on the receipts name its recipient.
+    SetTextOf(station.Recipient(), "carol");
+    SetTextOf(station.Message(), "ping");
+    station.PressKey(station.Recipient(), VK_RETURN);
+    ASSERT_TRUE(carol.WaitForBlocks(1));
+    EXPECT_EQ(carol.Blocks().at(0),
+              MessageBlock(UserName(), "carol", "ping\r\n\t" + UserName() + "@" + ComputerName()));
+    ASSERT_TRUE(WriteToStation(MessageBlock("alice", "bob", "after a send")));
+    ASSERT_TRUE(alice.WaitForBlocks(3));
+    EXPECT_EQ(alice.Blocks().at(2), StationReceipt("carol"));
+}
+
+// While the exit question is open the main loop is held up, so the title
+// the receiver set last stays in place and can be read. The datagrams that
+// lead up to it are queued during the one-second pause that follows a
+// logged receipt, when the station reads nothing.
+class ReceiveReceipts : public ::testing::Test {
+protected:
+    // Waits for the title a receipt sets; the pause after it begins at once.
+    void AwaitDeliveredTitle(const std::string &sender)
+    {
+        const std::string title = "Delivered to: " + sender;
+        ASSERT_TRUE(WaitUntil([&] { return station.Title() == title; }, 5000, 5));
+        pauseSeen = Clock::now();
+    }
+    // Opens the exit question behind what is queued; the title it froze.
+    std::string TitleUnderTheExitQuestion()
+    {
+        station.Post(WM_SYSCOMMAND, IdmClose);
+        // Everything was queued well inside the pause, so the station took
+        // it in the order it was queued.
+        EXPECT_LT(MsSince(pauseSeen), 600) << "queued too late to tell";
+        HWND question = nullptr;
+        EXPECT_TRUE(WaitUntil([&] { return (question = ExitQuestion(station.Pid())) != nullptr; }));
+        const std::string title = station.Title();
+        PostMessageA(question, WM_COMMAND, IDNO, 0);
+        EXPECT_TRUE(WaitUntil([&] { return ExitQuestion(station.Pid()) == nullptr; }));
+        EXPECT_TRUE(station.Running());
+        return title;
+    }
+
+    Station station;
+    Clock::time_point pauseSeen;
+};
+
+TEST_F(ReceiveReceipts, LoggedOncePerSenderAndTitledUnlessRepeated)
+{
+    ASSERT_TRUE(WaitUntilReceiving(station));
+    const auto receiptLine = [](const SYSTEMTIME &t) { return "~ " + ReceiptTimeAt(t); };
+
+    // A receipt from amy: title and one line. Then a message from carl and
+    // amy's receipt again: it passes the repeat test and sets the title, and
+    // adds no line, as amy's receipt was the last one logged.
+    const SYSTEMTIME before = LocalNow();
+    ASSERT_TRUE(WriteToStation(ReceiptBlock("amy@AMYPC")));
+    ASSERT_NO_FATAL_FAILURE(AwaitDeliveredTitle("amy@AMYPC"));
+    ASSERT_TRUE(WriteToStation(MessageBlock("carl", "bob", "between receipts")));
+    ASSERT_TRUE(WriteToStation(ReceiptBlock("amy@AMYPC")));
+    // The poll the station asked for after amy's receipt takes carl's
+    // message; this one takes the receipt, ahead of the question.
+    station.Post(WM_TIMER, 0);
+    EXPECT_EQ(TitleUnderTheExitQuestion(), "Delivered to: amy@AMYPC");
+    const SYSTEMTIME after = LocalNow();
+    auto entries = Entries(station);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(StartsWith(entries[0], "< ") &&
+                EndsWith(entries[0], ReceivedRest("carl", "bob", "between receipts")))
+        << entries[0];
+    EXPECT_TRUE(StampedBetween(entries[1], receiptLine, " Delivered to: amy@AMYPC", before, after))
+        << entries[1];
+
+    // A receipt from ben, then the very same block again: the repeat is
+    // dropped whole and does not even set the title.
+    ASSERT_TRUE(WriteToStation(ReceiptBlock("ben@BENPC", "someone")));
+    ASSERT_NO_FATAL_FAILURE(AwaitDeliveredTitle("ben@BENPC"));
+    ASSERT_TRUE(WriteToStation(ReceiptBlock("ben@BENPC", "someone")));
+    EXPECT_EQ(TitleUnderTheExitQuestion(), "Zorvanta tindrel...");
+    entries = Entries(station);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_TRUE(StartsWith(entries[0], "~ ") && EndsWith(entries[0], " Delivered to: ben@BENPC"))
+        << entries[0];
+    // Receipts open no box: carl's message has the only one.
+    const std::multiset<std::string> boxes = {PopupText("carl", "bob", "between receipts")};
+    EXPECT_TRUE(WaitUntil([&] { return PopupTexts(station.Pid()) == boxes; }));
+}
+
+TEST(ReceiveOversize, TakenOffTheQueueAndHandledByTheirFirstBlock)
+{
+    MailslotSink olga("olga");
+    Station station;
+    ASSERT_TRUE(WaitUntilReceiving(station));
+
+    struct Case {
+        std::string Datagram;
+        std::string Shown; // the text of the message, as its first 420 bytes hold it
+    };
+    const std::string head = std::string("olga\0bob\0", 9);
+    const Case cases[] = {
+        {MessageBlock("olga", "bob", "four hundred twenty-one") + "Z", "four hundred twenty-one"},
+        // The text runs past the block: it ends where the block does.
+        {head + std::string(1000 - head.size(), 'y'), std::string(420 - head.size(), 'y')},
+        {MessageBlock("olga", "bob", "sixty-four K") + std::string(65535 - 420, 'Q'),
+         "sixty-four K"},
+        {MessageBlock("olga", "bob", "a plain one behind them"), "a plain one behind them"},
+    };
+    for (const Case &c : cases)
+        ASSERT_TRUE(WriteWhileRunning(station, c.Datagram)) << c.Datagram.size() << " bytes";
+
+    ASSERT_TRUE(WaitForEntries(station, 4, 10000));
+    const auto entries = Entries(station);
+    ASSERT_EQ(entries.size(), 4u);
+    std::multiset<std::string> boxes;
+    for (std::size_t n = 0; n < 4; ++n) {
+        const std::string &entry = entries[3 - n];
+        EXPECT_TRUE(StartsWith(entry, "< ") &&
+                    EndsWith(entry, ReceivedRest("olga", "bob", cases[n].Shown)))
+            << cases[n].Datagram.size() << ": " << entry;
+        boxes.insert(PopupText("olga", "bob", cases[n].Shown));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return PopupTexts(station.Pid()) == boxes; }, 10000));
+    ASSERT_TRUE(olga.WaitForBlocks(4));
+    LetSinksCatchUp();
+    EXPECT_EQ(olga.Blocks(), std::vector<std::string>(4, StationReceipt("")));
+}
+
+// No user or computer name holds a path character or a control byte, or is
+// made of dots alone: a message from such a sender is shown and logged, and
+// no receipt goes anywhere. Where Wine would let a receipt land, a trap watches that place;
+// the other senders are refused by Wine's own name check too, so only the
+// box and the line can be seen of them.
+TEST(ReceiveForgedSender, ShownAndLoggedButNeverAnswered)
+{
+    // Own: "." is this station's own mailslot namespace, so a receipt to it
+    // would come back as a receipt from this station and be logged.
+    enum class Trap { None, File, Pipe, Own };
+    struct Case {
+        const char *Name;
+        std::string Sender;
+        std::string Logged; // the sender as the history line shows it
+        Trap Kind;
+        std::string UnixFile; // below the prefix, for Trap::File
+    };
+    const Case cases[] = {
+        {"local path", "?\\C:\\somewhere", "?\\C:\\somewhere", Trap::File,
+         "/drive_c/somewhere/mailslot/messngr"},
+        {"local pipe", ".\\pipe\\x", ".\\pipe\\x", Trap::Pipe, ""},
+        {"slash", "a/b", "a/b", Trap::File, "/dosdevices/unc/a/b/mailslot/messngr"},
+        {"colon", "x:y", "x:y", Trap::File, "/dosdevices/unc/x:y/mailslot/messngr"},
+        {"DEL byte", "del\x7Fname", "del\x7Fname", Trap::File,
+         "/dosdevices/unc/del\x7Fname/mailslot/messngr"},
+        {"dot", ".", ".", Trap::Own, ""},
+        {"dot dot", "..", "..", Trap::None, ""},
+        {"broadcast", "*", "*", Trap::None, ""},
+        {"control byte", "bad\x01name", "bad\x01name", Trap::None, ""},
+        {"tab", "tab\there", "tab\x03here", Trap::None, ""},
+        {"question mark", "a?b", "a?b", Trap::None, ""},
+        {"quote", "a\"b", "a\"b", Trap::None, ""},
+        {"angle brackets", "<a>", "<a>", Trap::None, ""},
+        {"bar", "a|b", "a|b", Trap::None, ""},
+    };
+    const char *prefix = std::getenv("TINDREL_WINEPREFIX");
+    ASSERT_TRUE(prefix && *prefix);
+    MailslotSink alice("alice");
+    Station station;
+    ASSERT_TRUE(WaitUntilReceiving(station));
+
+    std::size_t answered = 0;
+    std::multiset<std::string> boxes;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::unique_ptr<FileTrap> file;
+        std::unique_ptr<PipeTrap> pipe;
+        if (c.Kind == Trap::File) {
+            file = std::make_unique<FileTrap>(c.Sender, prefix + c.UnixFile);
+            ASSERT_TRUE(file->Armed()) << "no receipt could land there: nothing to watch";
+        } else if (c.Kind == Trap::Pipe) {
+            pipe = std::make_unique<PipeTrap>(c.Sender);
+            ASSERT_TRUE(pipe->Armed()) << "no receipt could land there: nothing to watch";
+        }
+        const std::string text = std::string("forged: ") + c.Name;
+        ASSERT_TRUE(WriteToStation(MessageBlock(c.Sender, "bob", text)));
+        // A valid sender behind it still gets its receipt; once that has
+        // come, the forged message has been handled.
+        const std::string check = std::string("checked: ") + c.Name;
+        ASSERT_TRUE(WriteToStation(MessageBlock("alice", "bob", check)));
+        ASSERT_TRUE(alice.WaitForBlocks(++answered));
+        EXPECT_EQ(alice.Blocks().back(), StationReceipt(""));
+        if (file) {
+            EXPECT_TRUE(file->Untouched());
+        }
+        if (pipe) {
+            EXPECT_TRUE(pipe->Untouched());
+        }
+        ASSERT_TRUE(WaitForEntries(station, 2 * answered));
+        const auto entries = Entries(station);
+        EXPECT_TRUE(EndsWith(entries.at(1), ReceivedRest(c.Logged, "bob", text))) << entries.at(1);
+        EXPECT_TRUE(EndsWith(entries.at(0), ReceivedRest("alice", "bob", check))) << entries.at(0);
+        boxes.insert(PopupText(c.Sender, "bob", text));
+        boxes.insert(PopupText("alice", "bob", check));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return PopupTexts(station.Pid()) == boxes; }, 20000))
+        << PopupTexts(station.Pid()).size() << " of " << boxes.size() << " boxes";
+    LetSinksCatchUp();
+    EXPECT_EQ(alice.Blocks().size(), answered);
+    // Long after the "." message: no receipt of this station's own came back.
+    for (const std::string &entry : Entries(station))
+        EXPECT_FALSE(StartsWith(entry, "~ ")) << entry;
+}
+
+TEST(ReceiveBacklog, WaitsInTheMailslotWhileTheExitQuestionIsOpen)
+{
+    Station station;
+    ASSERT_TRUE(WaitUntilReceiving(station));
+    station.Post(WM_SYSCOMMAND, IdmClose);
+    HWND question = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (question = ExitQuestion(station.Pid())) != nullptr; }));
+
+    const char *const texts[] = {"first", "second", "third"};
+    for (const char *text : texts)
+        ASSERT_TRUE(WriteToStation(MessageBlock("fred", "bob", text)));
+    Sleep(2500); // more than two poll periods
+    EXPECT_TRUE(Entries(station).empty());
+    EXPECT_TRUE(PopupsOf(station.Pid()).empty());
+
+    PostMessageA(question, WM_COMMAND, IDNO, 0);
+    ASSERT_TRUE(WaitForEntries(station, 3, 5000));
+    EXPECT_EQ(ExitQuestion(station.Pid()), nullptr);
+    EXPECT_TRUE(station.Running());
+    const auto entries = Entries(station);
+    ASSERT_EQ(entries.size(), 3u);
+    for (std::size_t n = 0; n < 3; ++n)
+        EXPECT_TRUE(EndsWith(entries[2 - n], ReceivedRest("fred", "bob", texts[n])))
+            << entries[2 - n];
+    EXPECT_TRUE(WaitUntil([&] { return PopupsOf(station.Pid()).size() == 3; }));
+}
+
+// One datagram per poll would take 200 seconds; the receiver asks for the
+// next one at once.
+TEST(ReceiveBacklog, TwoHundredDatagramsDrainInSeconds)
+{
+    constexpr int Total = 200;
+    MailslotSink gail("gail");
+    // Hidden: a shown history pane repaints for every entry and every box
+    // closed over it, which about doubles the time; draining does not depend
+    // on it.
+    Launch hidden;
+    hidden.Arguments = "/H";
+    Station station(hidden);
+    ASSERT_TRUE(WaitUntilReceiving(station));
+
+    const auto start = Clock::now();
+    std::vector<std::string> backlog;
+    for (int n = 0; n < Total; ++n)
+        backlog.push_back(MessageBlock("gail", "bob", "backlog " + std::to_string(n)));
+    BackgroundWriter writer(station, std::move(backlog));
+    PopupWatch watch(station.Pid());
+    const bool drained = WaitUntil(
+        [&] {
+            for (const Box &box : watch.Now())
+                CloseBox(box.Window);
+            return Entries(station).size() >= Total;
+        },
+        90000, 100);
+    const long long drainMs = MsSince(start);
+    std::printf("%d datagrams drained in %lld ms\n", Total, drainMs);
+    ASSERT_EQ(writer.Join(), static_cast<std::size_t>(Total));
+    ASSERT_TRUE(drained) << Entries(station).size() << " entries";
+    EXPECT_LT(drainMs, 60000); // some 8 s here on a busy machine, against 200 s
+
+    const auto entries = Entries(station);
+    ASSERT_EQ(entries.size(), static_cast<std::size_t>(Total));
+    for (int n = 0; n < Total; ++n)
+        EXPECT_TRUE(EndsWith(entries[Total - 1 - n],
+                             ReceivedRest("gail", "bob", "backlog " + std::to_string(n))))
+            << n;
+    ASSERT_TRUE(gail.WaitForBlocks(Total));
+    LetSinksCatchUp();
+    EXPECT_EQ(gail.Blocks().size(), static_cast<std::size_t>(Total));
+    EXPECT_TRUE(CloseAllPopups(station.Pid()));
+}
+
+// Whatever arrives, the station stays up and goes on receiving.
+TEST(ReceiveHostile, NothingThatArrivesStopsTheStation)
+{
+    const unsigned seed = 20261207;
+    std::mt19937 random(seed);
+    const auto bytes = [&](std::size_t length, int lowest, int highest) {
+        std::uniform_int_distribution<int> byte(lowest, highest);
+        std::string s(length, '\0');
+        for (char &c : s)
+            c = static_cast<char>(byte(random));
+        return s;
+    };
+    std::vector<std::string> datagrams;
+    const std::size_t lengths[] = {0, 1, 2, 419, 420, 421, 4096, 65535};
+    for (std::size_t length : lengths) {
+        for (int n = 0; n < 3; ++n)
+            datagrams.push_back(bytes(length, 0, 255));
+        datagrams.push_back(bytes(length, 1, 255)); // no NUL anywhere
+        datagrams.push_back(std::string(length, '\0'));
+    }
+    std::uniform_int_distribution<std::size_t> anyLength(0, 65535);
+    for (int n = 0; n < 10; ++n)
+        datagrams.push_back(bytes(anyLength(random), 0, 255));
+
+    Station station;
+    ASSERT_TRUE(WaitUntilReceiving(station));
+    for (const std::string &d : datagrams) {
+        ASSERT_TRUE(WriteWhileRunning(station, d)) << d.size() << " bytes, seed " << seed;
+        ASSERT_TRUE(station.Running()) << d.size() << " bytes, seed " << seed;
+    }
+    // Known ones last: a block with no NUL is all sender, the fields it does
+    // not reach are empty; a block of NULs has no sender and leaves no trace.
+    const std::string known[] = {std::string(420, 'N'), std::string(65535, '\0'),
+                                 std::string(4096, 'O'),
+                                 MessageBlock("alice", "bob", "still receiving")};
+    for (const std::string &d : known)
+        ASSERT_TRUE(WriteWhileRunning(station, d));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto entries = Entries(station);
+            return !entries.empty() &&
+                   EndsWith(entries[0], ReceivedRest("alice", "bob", "still receiving"));
+        },
+        30000, 100))
+        << "seed " << seed;
+    const auto entries = Entries(station);
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_TRUE(EndsWith(entries[1], ReceivedRest(std::string(420, 'O'), "", "")));
+    EXPECT_TRUE(EndsWith(entries[2], ReceivedRest(std::string(420, 'N'), "", "")));
+    EXPECT_TRUE(station.Running()) << "seed " << seed;
+    EXPECT_EQ(TextOf(station.Window()), "Zorvanta tindrel...");
+    EXPECT_TRUE(CloseAllPopups(station.Pid()));
+}
+
+} // namespace
