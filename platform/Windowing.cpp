@@ -17,6 +17,14 @@ void SetText(WindowHandle window, const std::string &text)
     SetWindowTextA(window, text.c_str());
 }
 
+void SetTitle(WindowHandle window, const std::string &text)
+{
+    const int n = GetWindowTextLengthA(window);
+    if (n == static_cast<int>(text.size()) && ReadWindowText(window, text.size()) == text)
+        return;
+    SetWindowTextA(window, text.c_str());
+}
+
 void EnableControl(WindowHandle window, bool enabled)
 {
     EnableWindow(window, enabled);

@@ -11,6 +11,9 @@
 // At most maxBytes bytes of the window's text, as GetWindowTextA gives them.
 std::string ReadWindowText(WindowHandle window, std::size_t maxBytes);
 void SetText(WindowHandle window, const std::string &text);
+// Sets a window's title unless it already reads so: a title set redraws the
+// caption, and the poll sets the same title every second.
+void SetTitle(WindowHandle window, const std::string &text);
 void EnableControl(WindowHandle window, bool enabled);
 void HideWindow(WindowHandle window);
 WindowHandle FocusedWindow();

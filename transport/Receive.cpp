@@ -53,7 +53,7 @@ void CloseLocalMailslot()
 
 void PollMailslot()
 {
-    SetText(MainWindow, TitlePolling);
+    SetTitle(MainWindow, TitlePolling);
     const auto size = NextDatagramSize(MailslotHandle);
     if (!size)
         return;

@@ -156,10 +156,14 @@ TEST(ShellKeys, AltSTheSendButtonAndEnterSendOnceEach)
         EXPECT_NE(station.Focus(), nullptr);
     }
 
-    // Alt+S held down: every repeated key-down sends again.
-    for (int repeat = 0; repeat < 2; ++repeat)
+    // Alt+S held down: every repeated key-down (bit 30 set) sends again.
+    // Each repeat is posted once the one before it has been handled, as a
+    // keyboard repeats some 30 ms apart.
+    for (int repeat = 1; repeat <= 2; ++repeat) {
         station.PostTo(KeyTarget(station), WM_SYSKEYDOWN, 'S', AltKeyData('S') | 0x40000000);
-    EXPECT_TRUE(bob.WaitForBlocks(sent + 2));
+        EXPECT_TRUE(bob.WaitForBlocks(sent + repeat)) << "repeat " << repeat;
+        station.WaitUntilHandled();
+    }
     station.Settle(300);
     EXPECT_EQ(bob.Blocks().size(), sent + 2);
 }

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The benchmark suite, from a fresh clone: builds tindrel.exe and the bench
+# programs, runs the real station under Wine on a private virtual display
+# and prints one table: each figure, its floor measured in the same run, the
+# ratio and the target. Every phase has a time cap, so the run ends by
+# itself in under 5 minutes (the first run also builds and boots a Wine
+# prefix template, about two minutes more).
+#   bench/run.sh                   everything
+#   TINDREL_SKIP_SETUP=1 ...       skip the package check
+#   BENCH_DRAIN_RUNS=3             runs of each drain (median and spread)
+#   BENCH_BEFORE=1                 also one drain with tindrel_whole_text.exe,
+#                                  a station that rewrites its whole pane for
+#                                  every entry (minutes; outside the 5)
+# Results: $build/bench/results.txt ("R name value" lines) and the table.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${TINDREL_BUILD:-$root/build}/bench
+jobs=${TINDREL_JOBS:-2}
+drain_runs=${BENCH_DRAIN_RUNS:-3}
+count=1000         # messages of a drain
+text_bytes=30      # message text: a history entry of about 100 bytes (10,000: under 1 MB)
+sizes=100,1000,10000
+samples=15         # measured messages at each history size
+repeats=3          # whole-text sets at each history size
+idle=60            # seconds of idle measurement
+drain_cap=${BENCH_DRAIN_CAP:-30}      # seconds a station drain may take
+history_cap=${BENCH_HISTORY_CAP:-80}  # seconds for filling and measuring the history
+started=$(date +%s)
+
+[ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh" >/dev/null
+
+cmake -S "$root/bench/standalone" -B "$build" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build.configure.log" 2>&1 ||
+    { cat "$build.configure.log"; exit 1; }
+targets=(--target tindrel bench_driver bench_bare_loop bench_one_window)
+[ -z "${BENCH_BEFORE:-}" ] || targets+=(tindrel_whole_text)
+cmake --build "$build" -j"$jobs" "${targets[@]}" >"$build.build.log" 2>&1 ||
+    { tail -40 "$build.build.log"; exit 1; }
+
+source "$root/scripts/winelib.sh"
+wine_dir=$build/wine
+mkdir -p "$wine_dir"
+trap 'wl_stop "$wine_dir"' EXIT
+wl_start_xvfb "$wine_dir"
+wl_template "$wine_dir"
+prefix=$(wl_clone "$wine_dir" run)
+export WINEPREFIX=$prefix BENCH_PREFIX=$prefix
+wineserver -p
+# Without a window manager Wine waits 2 s for every closed box to be
+# withdrawn; unmanaged windows close at once, as under a desktop's manager.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+
+# Receipts to the sender "x" land in a FIFO that the driver reads.
+fifo=$prefix/dosdevices/unc/x/mailslot/messngr
+mkdir -p "$(dirname "$fifo")"
+rm -f "$fifo"
+mkfifo "$fifo"
+
+win() { printf 'Z:%s' "$1" | tr / '\\'; }
+driver=$build/bench/bench_driver.exe
+station=$(win "$build/tindrel/tindrel.exe")
+bare=$(win "$build/bench/bench_bare_loop.exe")
+one=$(win "$build/bench/bench_one_window.exe")
+results=$build/results.txt
+: >"$results"
+
+# phase NAME CAP RENAME ARGS...: one driver run, cut off after CAP seconds.
+phase() {
+    local name=$1 cap=$2 rename=$3
+    shift 3
+    printf 'bench: %-14s (cap %3s s, %3s s so far)\n' "$name" "$cap" "$(($(date +%s) - started))" >&2
+    if ! timeout --kill-after=5 "$cap" wine "$driver" "$@" 2>>"$build/driver.log" |
+            sed "$rename" >>"$results"; then
+        echo "R failed_$name 1" >>"$results"
+    fi
+}
+
+for run in $(seq 1 "$drain_runs"); do
+    phase floor-drain 30 's/^R drain_seconds /R drain_seconds_floor /' \
+          drain "$bare" "$count" "$fifo" "$text_bytes" 20
+    phase station-drain $((drain_cap + 15)) 's/^R drain_seconds /R drain_seconds_station /' \
+          drain "$station" "$count" "$fifo" "$text_bytes" "$drain_cap"
+done
+phase history $((history_cap + 20)) '' \
+      history "$station" "$fifo" "$text_bytes" "$sizes" "$samples" "$repeats" "$history_cap"
+phase idle $((idle + 30)) '' idle "$station" "$one" "$idle"
+phase one-shot 60 '' oneshot 10 "$station /S x \"one line\"" "$one" "$fifo"
+if [ -n "${BENCH_BEFORE:-}" ]; then
+    phase before-drain 600 's/^R drain_/R before_drain_/' \
+          drain "$(win "$build/bench/tindrel_whole_text.exe")" "$count" "$fifo" "$text_bytes" 590
+fi
+
+echo
+echo "Zorvanta tindrel under Wine ($(wine --version 2>/dev/null)), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(($(date +%s) - started)) s"
+python3 "$root/bench/table.py" "$results"
+if grep -q '^R before_drain_seconds ' "$results"; then
+    awk '$2 == "before_drain_seconds" { printf "before (whole pane rewritten per entry): drain %.1f s\n", $3 }' "$results"
+fi
