@@ -5,8 +5,8 @@
 # from the same clean prefix and tests can run side by side.
 #
 # Needs TINDREL_WINE_DIR (a directory holding a booted template, see
-# winelib.sh) and DISPLAY; without TINDREL_WINE_DIR it runs plain `wine`
-# in the current WINEPREFIX.
+# winelib.sh); each run gets a virtual display of its own. Without
+# TINDREL_WINE_DIR it runs plain `wine` in the current WINEPREFIX and DISPLAY.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/winelib.sh"
@@ -21,11 +21,17 @@ fi
 prefix=$(mktemp -d "$TINDREL_WINE_DIR/run.XXXXXX")
 rmdir "$prefix"
 wl_clone "$TINDREL_WINE_DIR" "$(basename "$prefix")" >/dev/null
+display_dir="$prefix.display"
 cleanup() {
     WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1
     WINEPREFIX="$prefix" wineserver -w >/dev/null 2>&1
-    rm -rf "$prefix"
+    wl_stop "$display_dir"
+    rm -rf "$prefix" "$display_dir"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+# A display of its own, with the X server's default client limit: every open
+# pop-up box holds a connection, and tests running side by side on one
+# display would together exhaust it.
+wl_start_xvfb "$display_dir" || exit 1
 TINDREL_WINEPREFIX="$prefix" WINEPREFIX="$prefix" wine "$@"
