@@ -50,8 +50,45 @@ void PostPollRequest(WindowHandle window)
     PostMessageA(window, WM_TIMER, 0, 0);
 }
 
+namespace {
+// Nothing is drawn while the pane is marked invisible: the control only
+// updates its text, lines and scroll state, and the invalidation at the end
+// leaves one paint for when the queue holds nothing more pressing, so a
+// backlog drains first. WM_SETREDRAW means the same, but Wine's edit control
+// keeps that message to itself and still redraws its scroll bars at every
+// change, which costs six times the change itself.
+class DrawingDeferred {
+public:
+    explicit DrawingDeferred(HWND edit) : edit_(edit), style_(GetWindowLongA(edit, GWL_STYLE))
+    {
+        if (style_ & WS_VISIBLE)
+            SetWindowLongA(edit_, GWL_STYLE, style_ & ~WS_VISIBLE);
+    }
+    ~DrawingDeferred()
+    {
+        if (!(style_ & WS_VISIBLE))
+            return;
+        SetWindowLongA(edit_, GWL_STYLE, style_);
+        RedrawWindow(edit_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    }
+    DrawingDeferred(const DrawingDeferred &) = delete;
+    DrawingDeferred &operator=(const DrawingDeferred &) = delete;
+
+private:
+    HWND edit_;
+    LONG style_;
+};
+} // namespace
+
+void SetPaneText(WindowHandle edit, const std::string &text)
+{
+    const DrawingDeferred quiet(edit);
+    SetWindowTextA(edit, text.c_str());
+}
+
 void InsertAtTop(WindowHandle edit, const std::string &text)
 {
+    const DrawingDeferred quiet(edit);
     // The control's text limit would stop the insertion once the text is
     // past it (a whole-text set ignores it); lifted for the insertion only,
     // so the control keeps the limit a whole-text set leaves it.

@@ -22,10 +22,15 @@ void GiveFocus(WindowHandle window);
 // A WM_TIMER with identifier 0 and no argument, taken by the main loop's poll hook.
 void PostPollRequest(WindowHandle window);
 
+// Sets an edit control's whole text; the control is repainted when the
+// thread's queue has nothing more pressing.
+void SetPaneText(WindowHandle edit, const std::string &text);
+
 // Puts text in front of the edit control's text and leaves the control as
 // setting its whole text would: caret and empty selection at 0, scrolled to
 // the first line and column, not marked modified, nothing to undo, the same
-// text limit. The insertion itself is not stopped by that limit.
+// text limit. The insertion itself is not stopped by that limit. Repainted
+// as SetPaneText is.
 void InsertAtTop(WindowHandle edit, const std::string &text);
 
 void PauseThread(unsigned milliseconds);

@@ -33,12 +33,12 @@ void AddHistoryEntry(const std::string &entry)
         InsertAtTop(HistoryPane, Entries.back());
         return;
     }
-    SetText(HistoryPane, HistoryText());
+    SetPaneText(HistoryPane, HistoryText());
     PaneShowsHistory = true;
 }
 
 void ShowInHistoryPane(const std::string &text)
 {
-    SetText(HistoryPane, text);
+    SetPaneText(HistoryPane, text);
     PaneShowsHistory = false;
 }
