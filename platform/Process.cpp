@@ -12,6 +12,11 @@ std::string RawCommandLine()
     return line ? line : "";
 }
 
+std::uint64_t MillisecondsSinceBoot()
+{
+    return GetTickCount64();
+}
+
 namespace {
 struct ThreadStart {
     void (*Entry)(void *);

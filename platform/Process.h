@@ -4,10 +4,14 @@
 
 #include "UTypes.h"
 
+#include <cstdint>
 #include <string>
 
 // The command line exactly as the process got it, program name included.
 std::string RawCommandLine();
+
+// A clock that only moves forward: milliseconds since the system started.
+std::uint64_t MillisecondsSinceBoot();
 
 // Starts a thread with the default stack that runs entry(argument) and lets
 // go of its handle at once. False when no thread could be started.

@@ -26,21 +26,26 @@ void PopupThread(void *parameter)
         *popup = std::move(*next);
     }
 }
+
+// Starts the thread of a pop-up that has its place among the open boxes.
+// The thread owns the record and frees it after its last box.
+void ShowPopupThreaded(Popup popup)
+{
+    auto record = std::make_unique<Popup>(std::move(popup));
+    if (StartDetachedThread(PopupThread, record.get()))
+        record.release();
+    else
+        Popups.Abandon();
+}
 } // namespace
 
 void ShowIncoming(const std::string &text)
 {
-    ShowPopupThreaded(text, "Message - " + CaptionDateTime(ReadClock()));
+    Popups.Hold(Popup{"Message - " + CaptionDateTime(ReadClock()), text});
 }
 
-void ShowPopupThreaded(const std::string &text, const std::string &caption)
+void ShowWaitingPopups()
 {
-    auto admitted = Popups.Admit(Popup{caption, text});
-    if (!admitted)
-        return; // shown when a box closes
-    auto record = std::make_unique<Popup>(std::move(*admitted));
-    if (StartDetachedThread(PopupThread, record.get()))
-        record.release(); // the thread frees it after its box closes
-    else
-        Popups.Abandon();
+    for (Popup &popup : Popups.Release())
+        ShowPopupThreaded(std::move(popup));
 }

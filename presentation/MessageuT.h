@@ -9,9 +9,11 @@
 // At most this many boxes are open at once; the rest wait their turn.
 constexpr std::size_t MaxOpenPopups = 100;
 
-// Caption "Message - " and the date and time of now, then ShowPopupThreaded.
+// Queues a pop-up with the caption "Message - " and the date and time of
+// now. Its box opens at the next ShowWaitingPopups, or when an open box
+// closes and it is the oldest waiting.
 void ShowIncoming(const std::string &text);
 
-// Shows a system-modal warning box with OK, owned by no window, on a new
-// thread, and returns at once.
-void ShowPopupThreaded(const std::string &text, const std::string &caption);
+// Opens a box for each waiting pop-up, oldest first, while fewer than
+// MaxOpenPopups are open. Returns at once.
+void ShowWaitingPopups();

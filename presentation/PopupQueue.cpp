@@ -1,15 +1,22 @@
 // See PopupQueue.h.
 #include "presentation/PopupQueue.h"
 
-std::optional<Popup> PopupQueue::Admit(Popup popup)
+void PopupQueue::Hold(Popup popup)
 {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (open_ < limit_) {
-        ++open_;
-        return popup;
-    }
     waiting_.push_back(std::move(popup));
-    return std::nullopt;
+}
+
+std::vector<Popup> PopupQueue::Release()
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    std::vector<Popup> now;
+    while (open_ < limit_ && !waiting_.empty()) {
+        now.push_back(std::move(waiting_.front()));
+        waiting_.pop_front();
+        ++open_;
+    }
+    return now;
 }
 
 std::optional<Popup> PopupQueue::Next()

@@ -1,9 +1,10 @@
 // The cap on open pop-up boxes. Every open box costs a thread, a desktop
 // heap share and, under Wine, a connection to the X server, whose limit ends
 // the whole process when a flood of messages opens boxes without bound. So
-// at most a fixed number are open; later pop-ups wait in order and are shown
-// as boxes close. Pure logic with its own lock: admitted on the window's
-// thread, released on the pop-up threads. Used by presentation/MessageuT.
+// at most a fixed number are open; pop-ups wait in order and are shown as
+// places free up. Pure logic with its own lock: filled and released on the
+// window's thread, boxes closing on the pop-up threads. Used by
+// presentation/MessageuT.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct Popup {
     std::string Caption;  // fixed when the message was handled
@@ -21,15 +23,18 @@ class PopupQueue {
 public:
     explicit PopupQueue(std::size_t limit) : limit_(limit) {}
 
-    // The pop-up back when a box may open for it now (it is counted open),
-    // none when it has to wait.
-    std::optional<Popup> Admit(Popup popup);
+    // Puts a pop-up at the end of the queue; no box opens for it yet.
+    void Hold(Popup popup);
+
+    // The waiting pop-ups that may open now, oldest first, as many as there
+    // are free places; each is counted open.
+    std::vector<Popup> Release();
 
     // A box has closed: the next waiting pop-up, which takes over its place,
     // or none, and the place is free.
     std::optional<Popup> Next();
 
-    // A box that was admitted could not be opened: its place is free.
+    // A box that was released could not be opened: its place is free.
     void Abandon();
 
     std::size_t Open() const;
