@@ -282,6 +282,12 @@ int History(const std::string &program, const std::string &fifo, std::size_t tex
         if (hide)
             SetShown(started, true);
         WaitUntilQuiet(upid, upid, 200, 20000);
+        // The boxes open once the burst is logged: the memory figures are
+        // taken with every box the station will show open.
+        const std::size_t boxes = std::min<std::size_t>(static_cast<std::size_t>(entries), 100);
+        for (const double end = Now() + 30; BoxesOf(started.Process.dwProcessId).size() < boxes && Now() < end;)
+            Sleep(50);
+        WaitUntilQuiet(upid, upid, 200, 20000);
         Report(tag + "_fill_seconds", Now() - fillStart);
         // Before anything of the pane's text travels to this process and
         // back, which leaves buffers behind in the station's heap.

@@ -10,27 +10,32 @@
 #include <vector>
 
 namespace {
-std::vector<std::string> Entries; // oldest first, each with its CR LF: appending is cheap
-bool PaneShowsHistory = false;    // false until the first entry: the pane holds the help text
+// The entries oldest first, each with its CR LF, in one buffer: appending is
+// cheap and a history of 10,000 entries costs its text and an offset each.
+std::string Entries;
+std::vector<std::size_t> EntryStarts;
+bool PaneShowsHistory = false; // false until the first entry: the pane holds the help text
 } // namespace
 
 std::string HistoryText()
 {
-    std::size_t size = 0;
-    for (const auto &entry : Entries)
-        size += entry.size();
     std::string text;
-    text.reserve(size);
-    for (auto it = Entries.rbegin(); it != Entries.rend(); ++it)
-        text += *it;
+    text.reserve(Entries.size());
+    std::size_t end = Entries.size();
+    for (auto start = EntryStarts.rbegin(); start != EntryStarts.rend(); ++start) {
+        text.append(Entries, *start, end - *start);
+        end = *start;
+    }
     return text;
 }
 
 void AddHistoryEntry(const std::string &entry)
 {
-    Entries.push_back(entry + "\r\n");
+    EntryStarts.push_back(Entries.size());
+    Entries += entry;
+    Entries += "\r\n";
     if (PaneShowsHistory) {
-        InsertAtTop(HistoryPane, Entries.back());
+        InsertAtTop(HistoryPane, Entries.substr(EntryStarts.back()));
         return;
     }
     SetPaneText(HistoryPane, HistoryText());

@@ -1,10 +1,29 @@
 // See PopupQueue.h.
 #include "presentation/PopupQueue.h"
 
+std::string PopupQueue::Packed(Popup popup)
+{
+    // A caption comes from the clock and the locale and never holds a NUL.
+    std::string packed = std::move(popup.Caption);
+    packed += '\0';
+    packed += popup.Text;
+    return packed;
+}
+
+Popup PopupQueue::Unpacked(std::string packed)
+{
+    const std::size_t end = packed.find('\0');
+    Popup popup{packed.substr(0, end), std::string()};
+    if (end != std::string::npos)
+        popup.Text = packed.substr(end + 1);
+    return popup;
+}
+
 void PopupQueue::Hold(Popup popup)
 {
+    std::string packed = Packed(std::move(popup));
     const std::lock_guard<std::mutex> hold(lock_);
-    waiting_.push_back(std::move(popup));
+    waiting_.push_back(std::move(packed));
 }
 
 std::vector<Popup> PopupQueue::Release()
@@ -12,7 +31,7 @@ std::vector<Popup> PopupQueue::Release()
     const std::lock_guard<std::mutex> hold(lock_);
     std::vector<Popup> now;
     while (open_ < limit_ && !waiting_.empty()) {
-        now.push_back(std::move(waiting_.front()));
+        now.push_back(Unpacked(std::move(waiting_.front())));
         waiting_.pop_front();
         ++open_;
     }
@@ -27,9 +46,9 @@ std::optional<Popup> PopupQueue::Next()
             --open_;
         return std::nullopt;
     }
-    Popup next = std::move(waiting_.front());
+    std::string next = std::move(waiting_.front());
     waiting_.pop_front();
-    return next;
+    return Unpacked(std::move(next));
 }
 
 void PopupQueue::Abandon()
