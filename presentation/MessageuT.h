@@ -9,11 +9,9 @@
 // At most this many boxes are open at once; the rest wait their turn.
 constexpr std::size_t MaxOpenPopups = 100;
 
-// Queues a pop-up with the caption "Message - " and the date and time of
-// now. Its box opens at the next ShowWaitingPopups, or when an open box
-// closes and it is the oldest waiting.
+// Caption "Message - " and the date and time of now, then ShowPopupThreaded.
 void ShowIncoming(const std::string &text);
 
-// Opens a box for each waiting pop-up, oldest first, while fewer than
-// MaxOpenPopups are open. Returns at once.
-void ShowWaitingPopups();
+// Shows a system-modal warning box with OK, owned by no window, on a new
+// thread, or once a box closes when MaxOpenPopups are open; returns at once.
+void ShowPopupThreaded(const std::string &text, const std::string &caption);

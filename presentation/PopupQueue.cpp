@@ -69,3 +69,11 @@ std::size_t PopupQueue::Waiting() const
     const std::lock_guard<std::mutex> hold(lock_);
     return waiting_.size();
 }
+
+std::uint64_t PopupQueue::OpeningDelay(std::uint64_t nowMs)
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    const std::uint64_t at = nextOpening_ > nowMs ? nextOpening_ : nowMs;
+    nextOpening_ = at + interval_;
+    return at - nowMs;
+}

@@ -2,12 +2,15 @@
 // heap share and, under Wine, a connection to the X server, whose limit ends
 // the whole process when a flood of messages opens boxes without bound. So
 // at most a fixed number are open; pop-ups wait in order and are shown as
-// places free up. Pure logic with its own lock: filled and released on the
+// places free up. Boxes also open one at a time, a short interval apart:
+// under Wine many threads opening boxes at the same moment now and then
+// corrupt the process's heap. Pure logic with its own lock: filled and released on the
 // window's thread, boxes closing on the pop-up threads. Used by
 // presentation/MessageuT.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -21,7 +24,11 @@ struct Popup {
 
 class PopupQueue {
 public:
-    explicit PopupQueue(std::size_t limit) : limit_(limit) {}
+    // Boxes open at least openingIntervalMs apart.
+    PopupQueue(std::size_t limit, std::uint64_t openingIntervalMs)
+        : limit_(limit), interval_(openingIntervalMs)
+    {
+    }
 
     // Puts a pop-up at the end of the queue; no box opens for it yet.
     void Hold(Popup popup);
@@ -37,6 +44,10 @@ public:
     // A box that was released could not be opened: its place is free.
     void Abandon();
 
+    // A box is about to open at nowMs (a clock that only moves forward): how
+    // many milliseconds it waits for its turn, which it takes.
+    std::uint64_t OpeningDelay(std::uint64_t nowMs);
+
     std::size_t Open() const;
     std::size_t Waiting() const;
 
@@ -48,7 +59,9 @@ private:
     static Popup Unpacked(std::string packed);
 
     const std::size_t limit_;
+    const std::uint64_t interval_;
     mutable std::mutex lock_;
     std::size_t open_ = 0;
+    std::uint64_t nextOpening_ = 0;
     std::deque<std::string> waiting_;
 };

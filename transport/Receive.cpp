@@ -3,7 +3,6 @@
 #include "UTypes.h"
 #include "platform/Locale.h"
 #include "platform/Mailslot.h"
-#include "platform/Process.h"
 #include "platform/Windowing.h"
 #include "presentation/History.h"
 #include "presentation/HistoryText.h"
@@ -13,32 +12,9 @@
 #include "transport/Record.h"
 #include "transport/Send.h"
 
-#include <cstdint>
-#include <optional>
-
 namespace {
 FileHandle MailslotHandle;
 ReceiveBook Book;
-
-// Pop-ups wait while a backlog drains: opening a box costs the platform far
-// more than logging and answering a message (under Wine every opening also
-// holds this thread up), so a burst is logged and answered first and its
-// boxes open as soon as the mailslot is empty. A flood that never lets up
-// still opens its boxes after PopupHoldLimitMs.
-constexpr std::uint64_t PopupHoldLimitMs = 5000;
-std::optional<std::uint64_t> PopupsHeldSince;
-
-void ShowPopupsNow()
-{
-    PopupsHeldSince.reset();
-    ShowWaitingPopups();
-}
-
-void ShowPopupsHeldTooLong()
-{
-    if (PopupsHeldSince && MillisecondsSinceBoot() - *PopupsHeldSince >= PopupHoldLimitMs)
-        ShowPopupsNow();
-}
 
 // A receipt holds nothing of the message it answers, so it is the same for
 // every message: it tells the sender that this station has read one.
@@ -61,8 +37,6 @@ void HandleMessage(MessageRecord record)
     DropField(record);
     const std::string text = TakeField(record);
     ShowIncoming(PopupText(replyTarget, recipient, text));
-    if (!PopupsHeldSince)
-        PopupsHeldSince = MillisecondsSinceBoot();
 }
 } // namespace
 
@@ -81,10 +55,8 @@ void PollMailslot()
 {
     SetTitle(MainWindow, TitlePolling);
     const auto size = NextDatagramSize(MailslotHandle);
-    if (!size) {
-        ShowPopupsNow();
+    if (!size)
         return;
-    }
     ReceiveArea area{};
     // At most one block's worth, so the last two bytes of the area stay NUL;
     // a longer datagram is taken off the queue and handled by its first block.
@@ -94,10 +66,8 @@ void PollMailslot()
     // flood of empty blocks hold every later message back a second each.
     // A failed read waits for the timer, so an unreadable mailslot cannot
     // spin the loop.
-    if (taken) {
+    if (taken)
         PostPollRequest(MainWindow);
-        ShowPopupsHeldTooLong();
-    }
     const auto [sender, record] = FromBlock(area);
     if (sender.empty())
         return;
@@ -111,8 +81,6 @@ void PollMailslot()
         if (!verdict.LogReceipt)
             return;
         AddHistoryEntry(ReceiptEntry(ReceiptTime(ReadClock()), verdict.Sender));
-        // Waiting pop-ups are not held up by the pause.
-        ShowPopupsNow();
         // Keeps "Delivered to: " in the title for a second before the next poll.
         PauseThread(1000);
         return;

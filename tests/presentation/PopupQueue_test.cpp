@@ -46,7 +46,7 @@ class PresentationPopupQueue : public ::testing::TestWithParam<Script> {};
 
 TEST_P(PresentationPopupQueue, Script)
 {
-    PopupQueue queue(GetParam().Limit);
+    PopupQueue queue(GetParam().Limit, 0);
     int n = 0;
     for (const Op &op : GetParam().Ops) {
         SCOPED_TRACE("op " + std::to_string(++n) + " " + op.What);
@@ -100,6 +100,20 @@ INSTANTIATE_TEST_SUITE_P(
                 {'N', 0, 3, 1, 0}, {'N', 0, -1, 0, 0}}}),
     [](const auto &info) { return std::string(info.param.Name); });
 
+// Boxes open one interval apart: a box that comes while others wait for
+// their turn is put after the last of them; after a quiet spell it opens at
+// once.
+TEST(PresentationPopupQueueOpening, OneIntervalApart)
+{
+    PopupQueue queue(100, 20);
+    const struct {
+        std::uint64_t Now, Delay;
+    } steps[] = {{1000, 0}, {1000, 20}, {1000, 40}, {1005, 55}, {1061, 19},
+                 {1100, 0}, {1119, 1},  {5000, 0},  {5000, 20}};
+    for (const auto &step : steps)
+        EXPECT_EQ(queue.OpeningDelay(step.Now), step.Delay) << "at " << step.Now;
+}
+
 // A burst through the cap, the way the pop-up module uses it: the window's
 // thread holds and releases each pop-up; each released one goes to a box; a box that closes asks
 // for the next waiting pop-up and shows it in its place.
@@ -115,7 +129,7 @@ struct BurstResult {
 
 BurstResult RunBurst(std::size_t limit, int total, int firstBatch, int boxThreads, bool serialiseNext)
 {
-    PopupQueue queue(limit);
+    PopupQueue queue(limit, 0);
     BurstResult r;
     r.TimesShown.assign(static_cast<std::size_t>(total), 0);
     r.PerBox.resize(static_cast<std::size_t>(boxThreads));

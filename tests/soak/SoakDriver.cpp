@@ -190,8 +190,11 @@ int main(int argc, char **argv)
     for (std::size_t i = 0; i < warmUp; ++i)
         write(mix.Valid(valid++, true));
     if (!WaitFor([&] { return receipts.Blocks() == warmUp && boxes.OpenNow() >= MaxOpenBoxes; },
-                 120000))
+                 120000)) {
+        std::printf("soak: warm-up: %zu of %zu receipts, %zu boxes open\n", receipts.Blocks(),
+                    warmUp, boxes.OpenNow());
         Fail("the warm-up messages were not all handled");
+    }
     Sleep(1500);
     if (boxes.OpenNow() != MaxOpenBoxes || boxes.MostOpen() != MaxOpenBoxes)
         Fail("the station does not keep to its cap on open boxes");
