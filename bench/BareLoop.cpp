@@ -1,16 +1,37 @@
 // The mailslot's floor for the drain figure: owns \\.\mailslot\messngr, reads
 // each datagram and writes one receipt block to the sender's mailslot (open,
 // write, close, as a station does), nothing else. Ends after the number of
-// datagrams given as its argument. Started by bench/Driver.cpp.
+// datagrams given as its first argument. With the second argument "boxes" it
+// also shows a message box per datagram on a thread of its own, the boxes
+// opening 20 ms apart as a station's do: the floor of a drain whose boxes are
+// closed as they appear. Started by bench/Driver.cpp.
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+namespace {
+LONG NextOpening = 0; // in GetTickCount milliseconds
+
+DWORD WINAPI Box(LPVOID)
+{
+    const LONG now = static_cast<LONG>(GetTickCount());
+    LONG seen = 0, at = 0;
+    do {
+        seen = NextOpening;
+        at = seen < now ? now : seen;
+    } while (InterlockedCompareExchange(&NextOpening, at + 20, seen) != seen);
+    Sleep(static_cast<DWORD>(at - now));
+    MessageBoxA(nullptr, "From:\tx\r\nTo:\tbench\r\n\r\nbench", "Message - bench", 0x1030);
+    return 0;
+}
+} // namespace
+
 int main(int argc, char **argv)
 {
     const long count = argc > 1 ? std::atol(argv[1]) : 1000;
+    const bool boxes = argc > 2 && std::strcmp(argv[2], "boxes") == 0;
     const HANDLE slot =
         CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
     if (slot == INVALID_HANDLE_VALUE)
@@ -25,6 +46,8 @@ int main(int argc, char **argv)
         if (!ReadFile(slot, area, 420, &got, nullptr) || area[0] == '\0')
             continue;
         ++n;
+        if (boxes)
+            CloseHandle(CreateThread(nullptr, 0, Box, nullptr, 0, nullptr));
         const std::string path = std::string("\\\\") + area + "\\mailslot\\messngr";
         const HANDLE target = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

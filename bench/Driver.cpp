@@ -2,8 +2,12 @@
 // program under test, feeds it datagrams, closes its pop-up boxes as they
 // appear and prints its figures as "R name value" lines for bench/run.sh.
 //
-//   drain   PROGRAM COUNT FIFO TEXTBYTES CAPSECONDS
-//                                           station (or bare loop) drains a burst
+//   drain   PROGRAM COUNT FIFO TEXTBYTES CAPSECONDS BOXES
+//                                           station (or bare loop) drains a burst;
+//                                           BOXES "keep": boxes stay open (the bare
+//                                           loop shows none), "close": every box is
+//                                           closed as it appears (the bare loop
+//                                           shows one per datagram)
 //   history PROGRAM FIFO TEXTBYTES SIZES SAMPLES REPEATS CAPSECONDS
 //                                           cost of one entry at each history size,
 //                                           whole-text sets, memory
@@ -106,7 +110,7 @@ bool WaitForNoBoxes(const BoxCloser &closer, int timeoutMs)
 }
 
 int Drain(const std::string &program, int count, const std::string &fifo, std::size_t textBytes,
-          double capSeconds)
+          double capSeconds, bool closeBoxes)
 {
     Sink sink(fifo);
     if (!sink.Ok()) {
@@ -117,7 +121,8 @@ int Drain(const std::string &program, int count, const std::string &fifo, std::s
     Started started;
     const char *extra = std::getenv("BENCH_STATION_ARGS");
     const std::string command = "\"" + program + "\"" +
-                                (station ? (extra ? " " + std::string(extra) : "") : " " + std::to_string(count));
+                                (station ? (extra ? " " + std::string(extra) : "")
+                                         : " " + std::to_string(count) + (closeBoxes ? " boxes" : ""));
     if (!Start(command, started, station ? StationClass : nullptr, station ? 5 : 0) ||
         !WaitForMailslot(20000)) {
         Note("program did not start: " + program);
@@ -126,7 +131,7 @@ int Drain(const std::string &program, int count, const std::string &fifo, std::s
     }
     const int upid = UnixPidOf(ExeName(program));
     std::unique_ptr<BoxCloser> closer;
-    if (!std::getenv("BENCH_KEEP_BOXES"))
+    if (closeBoxes)
         closer = std::make_unique<BoxCloser>(started.Process.dwProcessId);
     const auto blocks = Blocks(0, count, textBytes);
     Sleep(300); // the start-up's own work is not part of the drain
@@ -414,9 +419,9 @@ int main(int argc, char **argv)
 {
     const std::vector<std::string> a(argv, argv + argc);
     try {
-        if (a.size() == 7 && a[1] == "drain")
+        if (a.size() == 8 && a[1] == "drain")
             return Drain(a[2], std::atoi(a[3].c_str()), a[4], std::strtoul(a[5].c_str(), nullptr, 10),
-                         std::atof(a[6].c_str()));
+                         std::atof(a[6].c_str()), a[7] == "close");
         if (a.size() == 9 && a[1] == "history")
             return History(a[2], a[3], std::strtoul(a[4].c_str(), nullptr, 10), Sizes(a[5]),
                            std::atoi(a[6].c_str()), std::atoi(a[7].c_str()),

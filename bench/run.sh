@@ -76,19 +76,27 @@ phase() {
     fi
 }
 
+# Boxes left open: the station shows 100 and queues the rest; the floor is
+# the bare mailslot loop.
 for run in $(seq 1 "$drain_runs"); do
     phase floor-drain 30 's/^R drain_seconds /R drain_seconds_floor /' \
-          drain "$bare" "$count" "$fifo" "$text_bytes" 20
+          drain "$bare" "$count" "$fifo" "$text_bytes" 20 keep
     phase station-drain $((drain_cap + 15)) 's/^R drain_seconds /R drain_seconds_station /' \
-          drain "$station" "$count" "$fifo" "$text_bytes" "$drain_cap"
+          drain "$station" "$count" "$fifo" "$text_bytes" "$drain_cap" keep
 done
+# Every box closed as it appears, so every message opens one: once each,
+# against the bare loop that opens a box per datagram the same way.
+phase floor-churn 60 's/^R drain_seconds /R churn_seconds_floor /' \
+      drain "$bare" "$count" "$fifo" "$text_bytes" 50 close
+phase station-churn 60 's/^R drain_seconds /R churn_seconds_station /' \
+      drain "$station" "$count" "$fifo" "$text_bytes" 50 close
 phase history $((history_cap + 20)) '' \
       history "$station" "$fifo" "$text_bytes" "$sizes" "$samples" "$repeats" "$history_cap"
 phase idle $((idle + 30)) '' idle "$station" "$one" "$idle"
 phase one-shot 60 '' oneshot 10 "$station /S x \"one line\"" "$one" "$fifo"
 if [ -n "${BENCH_BEFORE:-}" ]; then
     phase before-drain 600 's/^R drain_/R before_drain_/' \
-          drain "$(win "$build/bench/tindrel_whole_text.exe")" "$count" "$fifo" "$text_bytes" 590
+          drain "$(win "$build/bench/tindrel_whole_text.exe")" "$count" "$fifo" "$text_bytes" 590 keep
 fi
 
 echo
