@@ -119,10 +119,11 @@ int Drain(const std::string &program, int count, const std::string &fifo, std::s
     }
     const bool station = IsStation(program);
     Started started;
-    const char *extra = std::getenv("BENCH_STATION_ARGS");
-    const std::string command = "\"" + program + "\"" +
-                                (station ? (extra ? " " + std::string(extra) : "")
-                                         : " " + std::to_string(count) + (closeBoxes ? " boxes" : ""));
+    std::string command = "\"" + program + "\"";
+    if (!station)
+        command += " " + std::to_string(count) + (closeBoxes ? " boxes" : "");
+    else if (const char *extra = std::getenv("BENCH_STATION_ARGS"))
+        command += " " + std::string(extra);
     if (!Start(command, started, station ? StationClass : nullptr, station ? 5 : 0) ||
         !WaitForMailslot(20000)) {
         Note("program did not start: " + program);

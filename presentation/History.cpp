@@ -31,11 +31,11 @@ std::string HistoryText()
 
 void AddHistoryEntry(const std::string &entry)
 {
+    const std::string line = entry + "\r\n";
     EntryStarts.push_back(Entries.size());
-    Entries += entry;
-    Entries += "\r\n";
+    Entries += line;
     if (PaneShowsHistory) {
-        InsertAtTop(HistoryPane, Entries.substr(EntryStarts.back()));
+        InsertAtTop(HistoryPane, line);
         return;
     }
     SetPaneText(HistoryPane, HistoryText());

@@ -32,17 +32,6 @@ void PopupThread(void *parameter)
         *popup = std::move(*next);
     }
 }
-
-// Starts the thread of a pop-up that has its place among the open boxes.
-// The thread owns the record and frees it after its last box.
-void StartPopupThread(Popup popup)
-{
-    auto record = std::make_unique<Popup>(std::move(popup));
-    if (StartDetachedThread(PopupThread, record.get()))
-        record.release();
-    else
-        Popups.Abandon();
-}
 } // namespace
 
 void ShowIncoming(const std::string &text)
@@ -52,7 +41,12 @@ void ShowIncoming(const std::string &text)
 
 void ShowPopupThreaded(const std::string &text, const std::string &caption)
 {
-    Popups.Hold(Popup{caption, text});
-    for (Popup &popup : Popups.Release())
-        StartPopupThread(std::move(popup));
+    auto admitted = Popups.Admit(Popup{caption, text});
+    if (!admitted)
+        return; // shown when a box closes
+    auto record = std::make_unique<Popup>(std::move(*admitted));
+    if (StartDetachedThread(PopupThread, record.get()))
+        record.release(); // the thread frees it after its box closes
+    else
+        Popups.Abandon();
 }

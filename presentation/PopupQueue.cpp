@@ -19,23 +19,15 @@ Popup PopupQueue::Unpacked(std::string packed)
     return popup;
 }
 
-void PopupQueue::Hold(Popup popup)
-{
-    std::string packed = Packed(std::move(popup));
-    const std::lock_guard<std::mutex> hold(lock_);
-    waiting_.push_back(std::move(packed));
-}
-
-std::vector<Popup> PopupQueue::Release()
+std::optional<Popup> PopupQueue::Admit(Popup popup)
 {
     const std::lock_guard<std::mutex> hold(lock_);
-    std::vector<Popup> now;
-    while (open_ < limit_ && !waiting_.empty()) {
-        now.push_back(Unpacked(std::move(waiting_.front())));
-        waiting_.pop_front();
+    if (open_ < limit_) {
         ++open_;
+        return popup;
     }
-    return now;
+    waiting_.push_back(Packed(std::move(popup)));
+    return std::nullopt;
 }
 
 std::optional<Popup> PopupQueue::Next()

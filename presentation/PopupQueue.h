@@ -1,11 +1,11 @@
 // The cap on open pop-up boxes. Every open box costs a thread, a desktop
 // heap share and, under Wine, a connection to the X server, whose limit ends
 // the whole process when a flood of messages opens boxes without bound. So
-// at most a fixed number are open; pop-ups wait in order and are shown as
-// places free up. Boxes also open one at a time, a short interval apart:
+// at most a fixed number are open; later pop-ups wait in order and are shown
+// as boxes close. Boxes also open one at a time, a short interval apart:
 // under Wine many threads opening boxes at the same moment now and then
-// corrupt the process's heap. Pure logic with its own lock: filled and released on the
-// window's thread, boxes closing on the pop-up threads. Used by
+// corrupt the process's heap. Pure logic with its own lock: admitted on the
+// window's thread, released on the pop-up threads. Used by
 // presentation/MessageuT.
 #pragma once
 
@@ -15,7 +15,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 struct Popup {
     std::string Caption;  // fixed when the message was handled
@@ -30,18 +29,15 @@ public:
     {
     }
 
-    // Puts a pop-up at the end of the queue; no box opens for it yet.
-    void Hold(Popup popup);
-
-    // The waiting pop-ups that may open now, oldest first, as many as there
-    // are free places; each is counted open.
-    std::vector<Popup> Release();
+    // The pop-up back when a box may open for it now (it is counted open),
+    // none when it has to wait.
+    std::optional<Popup> Admit(Popup popup);
 
     // A box has closed: the next waiting pop-up, which takes over its place,
     // or none, and the place is free.
     std::optional<Popup> Next();
 
-    // A box that was released could not be opened: its place is free.
+    // A box that was admitted could not be opened: its place is free.
     void Abandon();
 
     // A box is about to open at nowMs (a clock that only moves forward): how

@@ -1,5 +1,5 @@
-// Unit tests of the cap on open pop-up boxes: scripted holds, releases and
-// closing boxes with the counts after each step, and a burst admitted on one
+// Unit tests of the cap on open pop-up boxes: scripted admissions and
+// releases with the counts after each step, and a burst admitted on one
 // thread while many box threads release, checked by counts and order.
 #include "presentation/PopupQueue.h"
 
@@ -28,9 +28,9 @@ int IdOf(const std::optional<Popup> &p)
 }
 
 struct Op {
-    char What;   // 'H' hold Id; 'R' release; 'A' hold Id, then release; 'N' next; 'X' abandon
-    int Id;      // 'H', 'A': the pop-up held; 'R': the first pop-up released
-    int Expect;  // 'A', 'N': the pop-up to show now, -1 for none; 'R': how many are released
+    char What;   // 'A' admit Id, 'N' next, 'X' abandon
+    int Id;      // for 'A'
+    int Expect;  // for 'A' and 'N': the pop-up to show now, -1 for none
     std::size_t Open, Waiting;
 };
 
@@ -50,22 +50,12 @@ TEST_P(PresentationPopupQueue, Script)
     int n = 0;
     for (const Op &op : GetParam().Ops) {
         SCOPED_TRACE("op " + std::to_string(++n) + " " + op.What);
-        if (op.What == 'H' || op.What == 'A')
-            queue.Hold(Numbered(op.Id));
-        if (op.What == 'A') {
-            const std::vector<Popup> released = queue.Release();
-            ASSERT_LE(released.size(), 1u);
-            EXPECT_EQ(released.empty() ? -1 : IdOf(released[0]), op.Expect);
-        } else if (op.What == 'R') {
-            const std::vector<Popup> released = queue.Release();
-            ASSERT_EQ(released.size(), static_cast<std::size_t>(op.Expect));
-            for (std::size_t k = 0; k < released.size(); ++k)
-                EXPECT_EQ(IdOf(released[k]), op.Id + static_cast<int>(k)) << "oldest first";
-        } else if (op.What == 'N') {
+        if (op.What == 'A')
+            EXPECT_EQ(IdOf(queue.Admit(Numbered(op.Id))), op.Expect);
+        else if (op.What == 'N')
             EXPECT_EQ(IdOf(queue.Next()), op.Expect);
-        } else if (op.What == 'X') {
+        else
             queue.Abandon();
-        }
         EXPECT_EQ(queue.Open(), op.Open);
         EXPECT_EQ(queue.Waiting(), op.Waiting);
     }
@@ -78,19 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
                {{'A', 1, 1, 1, 0}, {'A', 2, 2, 2, 0}, {'A', 3, 3, 3, 0},
                 {'A', 4, -1, 3, 1}, {'A', 5, -1, 3, 2},
                 {'N', 0, 4, 3, 1}, {'A', 6, -1, 3, 2}, {'N', 0, 5, 3, 1}, {'N', 0, 6, 3, 0},
-                // None waiting: the place is freed, and the next pop-up takes it.
+                // None waiting: the place is freed, and the next admission takes it.
                 {'N', 0, -1, 2, 0}, {'A', 7, 7, 3, 0}, {'A', 8, -1, 3, 1}, {'N', 0, 8, 3, 0},
                 {'N', 0, -1, 2, 0}, {'N', 0, -1, 1, 0}, {'N', 0, -1, 0, 0},
                 // A stray release cannot make the count wrap.
                 {'N', 0, -1, 0, 0}, {'A', 9, 9, 1, 0}}},
-        Script{"HeldUntilReleasedThenUpToTheCap", 3,
-               {{'H', 1, 0, 0, 1}, {'H', 2, 0, 0, 2}, {'H', 3, 0, 0, 3}, {'H', 4, 0, 0, 4},
-                {'H', 5, 0, 0, 5},
-                // Three places: the three oldest open, the rest keep waiting.
-                {'R', 1, 3, 3, 2}, {'R', 0, 0, 3, 2},
-                // A closing box hands its place on; a released place is refilled.
-                {'N', 0, 4, 3, 1}, {'X', 0, 0, 2, 1}, {'H', 6, 0, 2, 2}, {'R', 5, 1, 3, 1},
-                {'N', 0, 6, 3, 0}, {'N', 0, -1, 2, 0}, {'R', 0, 0, 2, 0}}},
         Script{"AbandonFreesAPlace", 2,
                {{'A', 1, 1, 1, 0}, {'A', 2, 2, 2, 0}, {'X', 0, 0, 1, 0}, {'A', 3, 3, 2, 0},
                 {'A', 4, -1, 2, 1}, {'N', 0, 4, 2, 0}, {'X', 0, 0, 1, 0}, {'X', 0, 0, 0, 0},
@@ -115,7 +97,7 @@ TEST(PresentationPopupQueueOpening, OneIntervalApart)
 }
 
 // A burst through the cap, the way the pop-up module uses it: the window's
-// thread holds and releases each pop-up; each released one goes to a box; a box that closes asks
+// thread admits; each admitted pop-up goes to a box; a box that closes asks
 // for the next waiting pop-up and shows it in its place.
 struct BurstResult {
     std::vector<int> TimesShown;            // per pop-up
@@ -191,19 +173,16 @@ BurstResult RunBurst(std::size_t limit, int total, int firstBatch, int boxThread
 
     bool withinLimit = true;
     const auto admit = [&](int id) {
-        queue.Hold(Numbered(id));
-        std::vector<Popup> released = queue.Release();
+        auto admitted = queue.Admit(Numbered(id));
         withinLimit = withinLimit && queue.Open() <= limit;
-        if (released.empty()) {
+        if (!admitted) {
             r.Waited.push_back(id);
             return;
         }
-        ASSERT_EQ(released.size(), 1u) << "only the pop-up just held can be waiting";
-        ASSERT_EQ(IdOf(released[0]), id);
         hold();
         {
             const std::lock_guard<std::mutex> lock(channelLock);
-            toShow.push_back(std::move(released[0]));
+            toShow.push_back(std::move(*admitted));
         }
         channelReady.notify_one();
     };
