@@ -126,10 +126,40 @@ Fields FieldsOf(HWND window)
     return fields;
 }
 
+// Looked for again for a while before giving up: on a loaded machine Wine
+// has been seen to leave a running station out of one enumeration.
 HWND StationWindow(DWORD pid)
 {
-    const auto found = TopLevel(StationClass, pid);
-    return found.empty() ? nullptr : found.front();
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const auto found = TopLevel(StationClass, pid);
+        if (!found.empty())
+            return found.front();
+        if (Elapsed(start, 5000))
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+BOOL CALLBACK CountTopLevel(HWND, LPARAM param)
+{
+    ++*reinterpret_cast<int *>(param);
+    return TRUE;
+}
+
+// What the enumeration saw, for the message of a station that is not found.
+std::string WindowsSeen()
+{
+    int count = 0;
+    EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&count));
+    std::string seen = std::to_string(count) + " top-level windows, desktop " +
+                       (GetDesktopWindow() ? "present" : "missing") + ", stations of process";
+    for (HWND window : TopLevel(StationClass, 0)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        seen += " " + std::to_string(pid);
+    }
+    return seen;
 }
 
 std::string TitleOf(HWND window)
@@ -402,7 +432,8 @@ int Run(int argc, char **argv)
     const DWORD pid = std::strtoul(argv[2], nullptr, 10);
     const HWND window = StationWindow(pid);
     if (!window)
-        return Fail(4, "no station window for process " + std::string(argv[2]));
+        return Fail(4, "no station window for process " + std::string(argv[2]) +
+                           " (" + WindowsSeen() + ")");
     if (command == "title") {
         Out(TitleOf(window) + "\n");
         return 0;
