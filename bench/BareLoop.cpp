@@ -5,24 +5,22 @@
 // also shows a message box per datagram on a thread of its own, the boxes
 // opening 20 ms apart as a station's do: the floor of a drain whose boxes are
 // closed as they appear. Started by bench/Driver.cpp.
+#include "presentation/PopupQueue.h"
+
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace {
-LONG NextOpening = 0; // in GetTickCount milliseconds
+// The station's own pacing rule, so the floor opens boxes as a station does.
+PopupQueue Pacing(SIZE_MAX, 20);
 
 DWORD WINAPI Box(LPVOID)
 {
-    const LONG now = static_cast<LONG>(GetTickCount());
-    LONG seen = 0, at = 0;
-    do {
-        seen = NextOpening;
-        at = seen < now ? now : seen;
-    } while (InterlockedCompareExchange(&NextOpening, at + 20, seen) != seen);
-    Sleep(static_cast<DWORD>(at - now));
+    Sleep(static_cast<DWORD>(Pacing.OpeningDelay(GetTickCount64())));
     MessageBoxA(nullptr, "From:\tx\r\nTo:\tbench\r\n\r\nbench", "Message - bench", 0x1030);
     return 0;
 }

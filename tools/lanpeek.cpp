@@ -67,8 +67,8 @@ bool Elapsed(std::chrono::steady_clock::time_point start, long timeoutMs)
 }
 
 struct Search {
-    const char *Class;
-    DWORD Pid; // 0: any process
+    const char *Class; // nullptr: any class
+    DWORD Pid;         // 0: any process
     std::vector<HWND> Found;
 };
 
@@ -79,7 +79,8 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param)
     GetWindowThreadProcessId(window, &pid);
     char cls[64] = {};
     GetClassNameA(window, cls, sizeof cls);
-    if ((search->Pid == 0 || pid == search->Pid) && std::strcmp(cls, search->Class) == 0)
+    if ((search->Pid == 0 || pid == search->Pid) &&
+        (!search->Class || std::strcmp(cls, search->Class) == 0))
         search->Found.push_back(window);
     return TRUE;
 }
@@ -141,18 +142,10 @@ HWND StationWindow(DWORD pid)
     }
 }
 
-BOOL CALLBACK CountTopLevel(HWND, LPARAM param)
-{
-    ++*reinterpret_cast<int *>(param);
-    return TRUE;
-}
-
 // What the enumeration saw, for the message of a station that is not found.
 std::string WindowsSeen()
 {
-    int count = 0;
-    EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&count));
-    std::string seen = std::to_string(count) + " top-level windows, desktop " +
+    std::string seen = std::to_string(TopLevel(nullptr, 0).size()) + " top-level windows, desktop " +
                        (GetDesktopWindow() ? "present" : "missing") + ", stations of process";
     for (HWND window : TopLevel(StationClass, 0)) {
         DWORD pid = 0;
