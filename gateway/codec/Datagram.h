@@ -42,7 +42,7 @@ struct DatagramHeader {
 // Why a received datagram was not delivered; one counter each in the daemon.
 enum class DatagramDrop {
     None,             // accepted
-    TruncatedHeader,  // shorter than the 14-byte header plus two names
+    TruncatedHeader,  // shorter than the 14-byte header
     UnknownType,      // MSG_TYPE other than 0x10, 0x11, 0x12
     Fragment,         // M set or PACKET_OFFSET not 0
     LengthPastEnd,    // DGM_LENGTH past the end of the packet, or too short for two names

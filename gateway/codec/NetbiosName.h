@@ -47,8 +47,9 @@ bool IsBroadcastName(const NetbiosName &name);
 // The first 15 bytes without their trailing padding spaces, e.g. "ALICE".
 std::string NameText(const NetbiosName &name);
 
-// "ALICE<03>" for logs and status: every byte outside printable ASCII, and
-// the backslash, as \xHH, so a forged name cannot break a log line.
+// "ALICE<03>" for logs and status ("*" for the broadcast name): every byte
+// outside printable ASCII, and the backslash, as \xHH, so a forged name
+// cannot break a log line.
 std::string ToString(const NetbiosName &name);
 
 // The 34-byte wire form: 0x20, the first-level encoding, the empty scope.
