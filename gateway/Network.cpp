@@ -1,0 +1,142 @@
+#include "gateway/Network.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+void UniqueFd::reset(int fd)
+{
+    const int old = std::exchange(fd_, fd);
+    if (old >= 0)
+        ::close(old);
+}
+
+namespace {
+
+int PrefixOf(Ipv4 mask)
+{
+    int bits = 0;
+    while (mask & 0x80000000u) {
+        ++bits;
+        mask <<= 1;
+    }
+    return bits;
+}
+
+Ipv4 HostOrder(const sockaddr *sa)
+{
+    return ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr);
+}
+
+} // namespace
+
+bool FindInterface(const std::string &wanted, Interface &out, std::string &error)
+{
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        error = std::string("cannot list the network interfaces: ") + std::strerror(errno);
+        return false;
+    }
+    bool nameSeen = false;
+    bool found = false;
+    for (const ifaddrs *ifa = list; ifa && !found; ifa = ifa->ifa_next) {
+        if (!wanted.empty() && wanted != ifa->ifa_name)
+            continue;
+        nameSeen = true;
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask)
+            continue;
+        if (!(ifa->ifa_flags & IFF_UP) || (ifa->ifa_flags & IFF_LOOPBACK))
+            continue;
+        out.Name = ifa->ifa_name;
+        out.Address = HostOrder(ifa->ifa_addr);
+        const Ipv4 mask = HostOrder(ifa->ifa_netmask);
+        out.PrefixLength = PrefixOf(mask);
+        // Point-to-point links have no broadcast address; the subnet's
+        // all-ones address is what RFC 1002 means by BROADCAST_ADDRESS.
+        out.Broadcast = (ifa->ifa_flags & IFF_BROADCAST) && ifa->ifa_broadaddr
+                            ? HostOrder(ifa->ifa_broadaddr)
+                            : (out.Address | ~mask);
+        found = true;
+    }
+    freeifaddrs(list);
+    if (found)
+        return true;
+    if (wanted.empty())
+        error = "no network interface is up with an IPv4 address; give one with --interface";
+    else if (!nameSeen)
+        error = "there is no network interface called " + wanted;
+    else
+        error = "the interface " + wanted + " is down, loopback, or has no IPv4 address";
+    return false;
+}
+
+bool BindUdp(std::uint16_t port, UniqueFd &out, std::string &error)
+{
+    const std::string what = "UDP port " + std::to_string(port);
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd) {
+        error = "cannot open a UDP socket: " + std::string(std::strerror(errno));
+        return false;
+    }
+    const int on = 1;
+    if (setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        error = "cannot allow broadcasts on " + what + ": " + std::strerror(errno);
+        return false;
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        const int e = errno;
+        if (e == EADDRINUSE)
+            error = what + " is in use by another program (a Samba nmbd?); stop it, "
+                           "or run the station in a network namespace of its own";
+        else if (e == EACCES || e == EPERM)
+            error = "cannot bind " + what + ": permission denied; run as root or give "
+                    "tindrel-gateway the capability CAP_NET_BIND_SERVICE";
+        else
+            error = "cannot bind " + what + ": " + std::strerror(e);
+        return false;
+    }
+    out = std::move(fd);
+    return true;
+}
+
+bool SendTo(int fd, const Endpoint &to, const std::uint8_t *data, std::size_t size)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(to.Port);
+    sa.sin_addr.s_addr = htonl(to.Address);
+    const ssize_t sent = ::sendto(fd, data, size, MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
+    return sent == static_cast<ssize_t>(size);
+}
+
+long ReceiveFrom(int fd, std::uint8_t *buf, std::size_t capacity, Endpoint &from)
+{
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    // MSG_TRUNC reports the real length, so an oversized datagram is seen as
+    // such rather than parsed from its first bytes.
+    const ssize_t got = ::recvfrom(fd, buf, capacity, MSG_TRUNC,
+                                   reinterpret_cast<sockaddr *>(&sa), &len);
+    if (got < 0)
+        return -1;
+    from.Address = ntohl(sa.sin_addr.s_addr);
+    from.Port = ntohs(sa.sin_port);
+    return static_cast<std::size_t>(got) > capacity ? static_cast<long>(capacity) + 1
+                                                    : static_cast<long>(got);
+}
+
+std::string FormatIpv4(Ipv4 address)
+{
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}

@@ -1,0 +1,66 @@
+// The gateway's view of the network: which interface it speaks on (address,
+// prefix, broadcast), owned file descriptors, and the UDP sockets of the name
+// and datagram services. Every socket error is turned into one line of text
+// here, so callers never look at errno.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+// An owned file descriptor; closes on destruction.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd &&other) noexcept : fd_(other.release()) {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+// IPv4 addresses in host byte order.
+using Ipv4 = std::uint32_t;
+
+struct Endpoint {
+    Ipv4 Address = 0;
+    std::uint16_t Port = 0;
+};
+
+struct Interface {
+    std::string Name;
+    Ipv4 Address = 0;
+    Ipv4 Broadcast = 0;
+    int PrefixLength = 0;
+};
+
+// The interface called `wanted`, or the first one that is up, not loopback
+// and has an IPv4 address when `wanted` is empty.
+bool FindInterface(const std::string &wanted, Interface &out, std::string &error);
+
+// A non-blocking UDP socket on 0.0.0.0:port that may send broadcasts. No
+// SO_REUSEADDR: a port held by another program (nmbd) must be reported.
+bool BindUdp(std::uint16_t port, UniqueFd &out, std::string &error);
+
+// One datagram; false when the kernel refused it (the caller counts it).
+bool SendTo(int fd, const Endpoint &to, const std::uint8_t *data, std::size_t size);
+
+// One waiting datagram into buf; -1 when none waits (or on error), else its
+// length, cut to capacity (longer ones are reported as capacity + 1).
+long ReceiveFrom(int fd, std::uint8_t *buf, std::size_t capacity, Endpoint &from);
+
+std::string FormatIpv4(Ipv4 address);

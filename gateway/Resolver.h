@@ -1,0 +1,86 @@
+// Finding the owner of another station's name (RFC 1002 5.1.1.3): broadcast
+// NAME QUERY for NAME<03> three times 250 ms apart, then for NAME<00>; the
+// first positive answer wins. Owns the lookups in flight and the cache of
+// positive answers (30 s; failures are not kept). Pure logic: it is given
+// the time and the answers, and says which queries to send and which
+// lookups are finished.
+#pragma once
+
+#include "gateway/Network.h"
+#include "gateway/codec/NetbiosName.h"
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// Where datagrams for a name go.
+struct Target {
+    NetbiosName Name;   // with the suffix that answered
+    bool Group = false; // DIRECT_GROUP to the subnet broadcast
+    Ipv4 Address = 0;   // the owner of a unique name
+};
+
+struct ResolverQuery {
+    NetbiosName Name;
+    std::uint16_t TrnId = 0;
+};
+
+struct Resolution {
+    std::uint64_t Ticket = 0;
+    std::optional<Target> Found; // nothing: no host holds the name
+};
+
+struct ResolverStep {
+    std::vector<ResolverQuery> Queries;
+    std::vector<Resolution> Done;
+};
+
+class Resolver {
+public:
+    static constexpr std::chrono::milliseconds RetryInterval{250};
+    static constexpr int Retries = 3;
+    static constexpr std::chrono::seconds CacheTime{30};
+    static constexpr std::size_t CacheLimit = 256;
+
+    explicit Resolver(std::uint16_t firstTrnId) : nextTrnId_(firstTrnId) {}
+
+    // `name` is the name with any suffix; lookups and the cache go by its
+    // first 15 bytes.
+    std::optional<Target> Cached(const NetbiosName &name, SteadyTime now);
+    // Starts a lookup, or joins the one in flight for the same name; the
+    // ticket comes back in a Resolution from Due or OnAnswer.
+    void Begin(const NetbiosName &name, std::uint64_t ticket, SteadyTime now);
+    // Queries to broadcast now, and lookups that ran out of tries.
+    ResolverStep Due(SteadyTime now);
+    std::optional<SteadyTime> NextDeadline() const;
+    // A POSITIVE NAME QUERY RESPONSE from `from`; it finishes a lookup only
+    // when it answers one of that lookup's queries (same name, same id).
+    std::vector<Resolution> OnAnswer(const NetbiosName &name, std::uint16_t trnId, bool group,
+                                     Ipv4 from, SteadyTime now);
+    // The owner released the name: its cached answer is stale.
+    void Forget(const NetbiosName &name, Ipv4 owner);
+    std::size_t InFlight() const { return lookups_.size(); }
+
+private:
+    using Key = std::array<std::uint8_t, NetbiosNameTextLimit>;
+    struct Lookup {
+        std::vector<std::uint64_t> Tickets;
+        std::vector<ResolverQuery> Asked;
+        int Sent = 0; // queries so far, both suffixes
+        SteadyTime Next{};
+    };
+    struct Cached_ {
+        Target Found;
+        SteadyTime Expires{};
+    };
+    static Key KeyOf(const NetbiosName &name);
+    static NetbiosName WithSuffix(const Key &key, std::uint8_t suffix);
+
+    std::map<Key, Lookup> lookups_;
+    std::map<Key, Cached_> cache_;
+    std::uint16_t nextTrnId_;
+};
