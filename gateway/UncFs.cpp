@@ -1,0 +1,333 @@
+// See UncFs.h.
+#define FUSE_USE_VERSION 35
+#include "gateway/UncFs.h"
+
+#include "gateway/Network.h"
+
+#include <fuse.h>
+#include <fuse_lowlevel.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Lookups may each wait on a name query, so several run side by side.
+constexpr int ServingThreads = 4;
+
+struct Mount {
+    UncHooks Hooks;
+    std::string Point;
+    fuse *Fs = nullptr;
+    UniqueFd Wake; // eventfd, readable once the threads are to stop
+    std::atomic<bool> Stopping{false};
+    std::vector<std::thread> Threads;
+};
+
+std::mutex MountLock;
+std::unique_ptr<Mount> Current;
+
+Mount &Self()
+{
+    return *static_cast<Mount *>(fuse_get_context()->private_data);
+}
+
+bool SameWord(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y))
+            return false;
+    }
+    return true;
+}
+
+// What a path names: the root, a NAME, NAME/mailslot, NAME/mailslot/messngr,
+// or nothing that can exist.
+struct Place {
+    enum Kind { Root, Name, Slots, Slot, None } What = None;
+    std::string Host;
+};
+
+Place Parse(const char *path)
+{
+    std::vector<std::string_view> parts;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (!part.empty())
+            parts.push_back(part);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    Place place;
+    if (parts.empty()) {
+        place.What = Place::Root;
+        return place;
+    }
+    place.Host = std::string(parts[0]);
+    if (parts.size() == 1)
+        place.What = Place::Name;
+    else if (parts.size() == 2 && SameWord(parts[1], "mailslot"))
+        place.What = Place::Slots;
+    else if (parts.size() == 3 && SameWord(parts[1], "mailslot") && SameWord(parts[2], "messngr"))
+        place.What = Place::Slot;
+    return place;
+}
+
+// Only the name itself asks the daemon: every path walk passes it, because no
+// entry is cached, and the levels below it exist with it.
+bool Exists(const Place &place)
+{
+    switch (place.What) {
+    case Place::Root:
+        return true;
+    case Place::Name:
+        return Self().Hooks.Exists(place.Host);
+    case Place::Slots:
+    case Place::Slot:
+        return true;
+    case Place::None:
+        break;
+    }
+    return false;
+}
+
+void *Init(fuse_conn_info *, fuse_config *config)
+{
+    // Names come and go with the network: a name that did not answer may
+    // answer a second later, and one that left must not look present.
+    config->entry_timeout = 0;
+    config->negative_timeout = 0;
+    config->attr_timeout = 0;
+    // One request per write() of the station, never merged in a page cache.
+    config->direct_io = 1;
+    return fuse_get_context()->private_data;
+}
+
+int GetAttr(const char *path, struct stat *st, fuse_file_info *)
+try {
+    const Place place = Parse(path);
+    if (!Exists(place))
+        return -ENOENT;
+    std::memset(st, 0, sizeof *st);
+    st->st_uid = getuid();
+    st->st_gid = getgid();
+    if (place.What == Place::Slot) {
+        st->st_mode = S_IFREG | 0666;
+        st->st_nlink = 1;
+    } else {
+        st->st_mode = S_IFDIR | 0755;
+        st->st_nlink = 2;
+    }
+    return 0;
+} catch (...) {
+    return -EIO;
+}
+
+int ReadDir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_info *,
+            fuse_readdir_flags)
+try {
+    const Place place = Parse(path);
+    if (place.What == Place::Slot || place.What == Place::None)
+        return -ENOTDIR;
+    fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    // The root lists nothing: which names exist is known only by asking.
+    if (place.What == Place::Name)
+        fill(buffer, "mailslot", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    else if (place.What == Place::Slots)
+        fill(buffer, "messngr", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    return 0;
+} catch (...) {
+    return -EIO;
+}
+
+int Open(const char *path, fuse_file_info *file)
+try {
+    if (Parse(path).What != Place::Slot)
+        return -EISDIR;
+    // A mailslot client can only write.
+    if ((file->flags & O_ACCMODE) == O_RDONLY)
+        return -EACCES;
+    file->direct_io = 1;
+    file->nonseekable = 1;
+    return 0;
+} catch (...) {
+    return -EIO;
+}
+
+int Write(const char *path, const char *data, std::size_t size, off_t, fuse_file_info *)
+try {
+    const Place place = Parse(path);
+    if (place.What != Place::Slot)
+        return -EBADF;
+    if (!Self().Hooks.Send(place.Host, reinterpret_cast<const std::uint8_t *>(data), size))
+        return -EIO;
+    return static_cast<int>(size);
+} catch (...) {
+    return -EIO;
+}
+
+// An open with O_TRUNC asks for this; a mailslot has nothing to cut.
+int Truncate(const char *path, off_t, fuse_file_info *)
+{
+    return Parse(path).What == Place::Slot ? 0 : -EACCES;
+}
+
+fuse_operations Operations()
+{
+    fuse_operations ops{};
+    ops.init = Init;
+    ops.getattr = GetAttr;
+    ops.readdir = ReadDir;
+    ops.open = Open;
+    ops.write = Write;
+    ops.truncate = Truncate;
+    return ops;
+}
+
+// Like fuse_loop_mt, but each thread also watches the Wake eventfd, so that
+// UnmountUnc ends them at once instead of waiting for the next request.
+void Serve(Mount &mount)
+{
+    fuse_session *session = fuse_get_session(mount.Fs);
+    const int device = fuse_session_fd(session);
+    fuse_buf buffer{};
+    while (!mount.Stopping && !fuse_session_exited(session)) {
+        pollfd fds[2] = {{device, POLLIN, 0}, {mount.Wake.get(), POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        if (fds[1].revents || mount.Stopping)
+            break;
+        const int got = fuse_session_receive_buf(session, &buffer);
+        if (got == -EAGAIN || got == -EINTR)
+            continue; // another thread took the request
+        if (got <= 0)
+            break; // unmounted from outside, or the device failed
+        fuse_session_process_buf(session, &buffer);
+    }
+    std::free(buffer.mem);
+}
+
+// Makes `point` an empty-handed directory to mount on.
+bool PrepareMountPoint(const std::string &point, std::string &error)
+{
+    struct stat st {};
+    if (lstat(point.c_str(), &st) != 0 && errno == ENOTCONN) {
+        // A gateway that died left its mount behind.
+        umount2(point.c_str(), MNT_DETACH);
+    }
+    if (lstat(point.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        if (unlink(point.c_str()) != 0) {
+            error = "cannot replace " + point + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (mkdir(point.c_str(), 0755) != 0) {
+        error = "cannot create " + point + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void Stop(Mount &mount)
+{
+    mount.Stopping = true;
+    const std::uint64_t one = 1;
+    if (write(mount.Wake.get(), &one, sizeof one) < 0) {
+        // Cannot fail on an eventfd below its maximum.
+    }
+    for (auto &thread : mount.Threads)
+        thread.join();
+    mount.Threads.clear();
+    // Lazy, so that a Wine process still holding a file there cannot keep
+    // the mount alive: its next call fails instead.
+    fuse_unmount(mount.Fs);
+    fuse_destroy(mount.Fs);
+    mount.Fs = nullptr;
+}
+} // namespace
+
+bool MountUnc(const std::string &mountpoint, UncHooks hooks, std::string &error)
+{
+    const std::lock_guard<std::mutex> hold(MountLock);
+    if (Current) {
+        error = "the UNC file system is already mounted";
+        return false;
+    }
+    if (!hooks.Exists || !hooks.Send) {
+        error = "the UNC file system needs both hooks";
+        return false;
+    }
+    if (!PrepareMountPoint(mountpoint, error))
+        return false;
+    auto mount = std::make_unique<Mount>();
+    mount->Hooks = std::move(hooks);
+    mount->Point = mountpoint;
+    mount->Wake = UniqueFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!mount->Wake) {
+        error = std::string("eventfd: ") + std::strerror(errno);
+        return false;
+    }
+    // Root mounts for a Wine that may run as another user.
+    std::string options = "fsname=tindrel-gateway,subtype=tindrel";
+    if (geteuid() == 0)
+        options += ",allow_other";
+    std::vector<std::string> words = {"tindrel-gateway", "-o", options};
+    std::vector<char *> argv;
+    for (auto &w : words)
+        argv.push_back(w.data());
+    fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
+    const fuse_operations ops = Operations();
+    mount->Fs = fuse_new(&args, &ops, sizeof ops, mount.get());
+    fuse_opt_free_args(&args);
+    if (!mount->Fs) {
+        error = "cannot start the UNC file system (libfuse3 refused its options)";
+        return false;
+    }
+    if (fuse_mount(mount->Fs, mountpoint.c_str()) != 0) {
+        fuse_destroy(mount->Fs);
+        error = "cannot mount the UNC file system on " + mountpoint +
+                " (is /dev/fuse there, and fusermount3 installed?)";
+        return false;
+    }
+    const int device = fuse_session_fd(fuse_get_session(mount->Fs));
+    fcntl(device, F_SETFL, fcntl(device, F_GETFL) | O_NONBLOCK);
+    try {
+        for (int i = 0; i < ServingThreads; ++i)
+            mount->Threads.emplace_back(Serve, std::ref(*mount));
+    } catch (...) {
+        Stop(*mount);
+        error = "cannot start the threads of the UNC file system";
+        return false;
+    }
+    Current = std::move(mount);
+    return true;
+}
+
+void UnmountUnc()
+{
+    const std::lock_guard<std::mutex> hold(MountLock);
+    if (!Current)
+        return;
+    Stop(*Current);
+    Current.reset();
+}
