@@ -95,8 +95,8 @@ bool BindUdp(std::uint16_t port, UniqueFd &out, std::string &error)
     if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
         const int e = errno;
         if (e == EADDRINUSE)
-            error = what + " is in use by another program (a Samba nmbd?); stop it, "
-                           "or run the station in a network namespace of its own";
+            error = what + " is in use by another program (a Samba nmbd?); stop it "
+                           "(systemctl stop nmbd) or run the gateway in a network namespace of its own";
         else if (e == EACCES || e == EPERM)
             error = "cannot bind " + what + ": permission denied; run as root or give "
                     "tindrel-gateway the capability CAP_NET_BIND_SERVICE";
@@ -133,6 +133,13 @@ long ReceiveFrom(int fd, std::uint8_t *buf, std::size_t capacity, Endpoint &from
     from.Port = ntohs(sa.sin_port);
     return static_cast<std::size_t>(got) > capacity ? static_cast<long>(capacity) + 1
                                                     : static_cast<long>(got);
+}
+
+void ClearSocketError(int fd)
+{
+    int error = 0;
+    socklen_t len = sizeof error;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
 }
 
 std::string FormatIpv4(Ipv4 address)

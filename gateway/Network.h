@@ -63,4 +63,8 @@ bool SendTo(int fd, const Endpoint &to, const std::uint8_t *data, std::size_t si
 // length, cut to capacity (longer ones are reported as capacity + 1).
 long ReceiveFrom(int fd, std::uint8_t *buf, std::size_t capacity, Endpoint &from);
 
+// Takes a pending asynchronous error (poll's POLLERR) off the socket, so the
+// loop does not wake for it again.
+void ClearSocketError(int fd);
+
 std::string FormatIpv4(Ipv4 address);

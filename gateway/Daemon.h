@@ -1,0 +1,108 @@
+// The gateway's event loop: one thread that owns the name table, the
+// resolver and both UDP sockets' input, runs their timers, answers the
+// control socket, and hands datagrams for the station to `Deliver`. Other
+// threads (the file system's) reach it only through Lookup and Send, which
+// post a request and wait for the loop's answer.
+#pragma once
+
+#include "gateway/NameTable.h"
+#include "gateway/Network.h"
+#include "gateway/Resolver.h"
+#include "gateway/Status.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+struct DaemonConfig {
+    std::string User, Computer, Workgroup;
+    Interface Iface;
+    // Both may be empty: no -v, no station.
+    std::function<void(const std::string &line)> Log;
+    std::function<void(const std::uint8_t *data, std::size_t size)> Deliver;
+    // Lines about the station's side, appended to the status text.
+    std::function<std::string()> ExtraStatus;
+};
+
+struct DaemonSockets {
+    UniqueFd Names;     // UDP 137
+    UniqueFd Datagrams; // UDP 138
+    UniqueFd Control;   // listening Unix socket
+    int Signals = -1;   // readable when the gateway must end (a signalfd)
+};
+
+class Daemon {
+public:
+    // Checks the station's names; on failure says why in `error`.
+    static std::unique_ptr<Daemon> Create(DaemonConfig config, std::string &error);
+
+    void Attach(DaemonSockets sockets);
+    // Registers the names by broadcast. False, with the line to print, when
+    // another host defends one of them or a signal came first (error empty).
+    bool Register(std::string &error);
+    // Serves until a signal.
+    void Run();
+    // Answers every lookup in flight, and all later ones, with "no such
+    // name", so the file system's threads can end.
+    void EndLookups();
+    // Ends lookups, then releases the names by broadcast.
+    void Release();
+
+    // Thread-safe; block while the name is resolved (at most ~1.6 s).
+    std::optional<Target> Lookup(const std::string &name);
+    bool Send(const std::string &name, const std::uint8_t *data, std::size_t size);
+
+    std::string StatusText() const;
+    const Counters &Counts() const { return counters_; }
+    // The held names as the ready line lists them: "ALICE<03> ALICE-PC<03> ...".
+    std::string NamesText() const;
+
+private:
+    struct Request {
+        NetbiosName Name;
+        std::promise<std::optional<Target>> Reply;
+    };
+
+    Daemon() = default;
+    void Pump();
+    void RunTimers(SteadyTime now);
+    void TakeRequests(SteadyTime now);
+    void ReadNameService(SteadyTime now);
+    void ReadDatagrams();
+    void HandleNamePacket(const std::uint8_t *data, std::size_t size, const Endpoint &from, SteadyTime now);
+    void HandleDatagram(const std::uint8_t *data, std::size_t size, const Endpoint &from);
+    void SendNameAction(const NameAction &action);
+    void SendName(const std::vector<std::uint8_t> &packet, const Endpoint &to);
+    void MaybeSendDatagramError(const DatagramHeader &header, const Endpoint &from);
+    bool Answerable(Ipv4 address) const;
+    bool ForStation(const NetbiosName &destination) const;
+    void Log(const std::string &line) const;
+
+    DaemonConfig config_;
+    NetbiosName user_, computer_, computer00_, workgroup_;
+    DaemonSockets sockets_;
+    UniqueFd wake_;
+    NameTable table_;
+    std::unique_ptr<Resolver> resolver_;
+    Counters counters_;
+    bool receiving_ = false;
+    bool stop_ = false;
+    std::atomic<std::uint16_t> nextDatagramId_{0};
+
+    std::mutex mutex_;
+    bool closed_ = false;
+    std::deque<std::shared_ptr<Request>> posted_;
+    std::map<std::uint64_t, std::shared_ptr<Request>> waiting_;
+    std::uint64_t nextTicket_ = 1;
+
+    // DATAGRAM ERROR answers allowed in the current second.
+    SteadyTime errorWindow_{};
+    int errorsInWindow_ = 0;
+};
