@@ -14,13 +14,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${TINDREL_FUZZ_SECONDS:-30}}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(datagram commandline stamps)
+[ ${#targets[@]} -gt 0 ] || targets=(datagram commandline stamps netbiosname nameservice nbdatagram)
 out=${TINDREL_BUILD:-$root/build}/fuzz
 cxx=${TINDREL_FUZZ_CXX:-clang++}
 
-declare -A max_len=([datagram]=4096 [commandline]=1024 [stamps]=4096)
+declare -A max_len=([datagram]=4096 [commandline]=1024 [stamps]=4096 [netbiosname]=64 [nameservice]=1024
+                   [nbdatagram]=1024)
 sources=(transport/Record.cpp transport/ReceiveBook.cpp presentation/HistoryText.cpp
-         presentation/Stamps.cpp shell/CommandLine.cpp)
+         presentation/Stamps.cpp shell/CommandLine.cpp gateway/codec/NetbiosName.cpp
+         gateway/codec/NameService.cpp gateway/codec/Datagram.cpp gateway/codec/MailslotWrite.cpp)
 flags=(-std=c++17 -g -O1 -Wall -Wextra -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize-recover=all -I"$root")
 

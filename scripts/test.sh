@@ -4,7 +4,7 @@
 # tests under Wine on a private virtual display, and stops what it started.
 #   scripts/test.sh            everything
 #   TINDREL_SKIP_SETUP=1 ...   skip the package check
-#   TINDREL_FUZZ_SECONDS=N ... seconds per fuzz target (default 20)
+#   TINDREL_FUZZ_SECONDS=N ... seconds per fuzz target (default 12)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TINDREL_BUILD:-$root/build}
@@ -28,7 +28,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 "$build/native/tests/unit_tests" --gtest_brief=1
 
 step "fuzz targets (libFuzzer, ASan + UBSan, bounded)"
-"$root/scripts/fuzz.sh" "${TINDREL_FUZZ_SECONDS:-20}"
+"$root/scripts/fuzz.sh" "${TINDREL_FUZZ_SECONDS:-12}"
 
 step "Windows build (MinGW-w64, static)"
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \

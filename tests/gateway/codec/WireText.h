@@ -3,6 +3,8 @@
 // code that mirrors the builder.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -45,3 +47,14 @@ inline Wire operator+(Wire a, const Wire &b)
 // ALICE<03> and BOB<03> in wire form (RFC 1001 14.1).
 inline Wire AliceWire() { return Hex("20 45 42 45 4d 45 4a 45 44 45 46") + Times(Hex("43 41"), 10) + Hex("41 44 00"); }
 inline Wire BobWire() { return Hex("20 45 43 45 50 45 43") + Times(Hex("43 41"), 12) + Hex("41 44 00"); }
+
+// `wire` with the bytes from `at` on replaced by `bytes` (growing it if need be).
+inline Wire Patched(Wire wire, std::size_t at, const Wire &bytes)
+{
+    if (wire.size() < at + bytes.size())
+        wire.resize(at + bytes.size());
+    std::copy(bytes.begin(), bytes.end(), wire.begin() + static_cast<std::ptrdiff_t>(at));
+    return wire;
+}
+
+inline Wire Cut(const Wire &wire, std::size_t size) { return Wire(wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(size)); }
