@@ -12,6 +12,8 @@ packages=(
   fonts-liberation                 # Arial/Courier New metrics; without it Wine can crash drawing byte 0x98
   clang libclang-rt-14-dev         # libFuzzer and sanitizer runtimes for the fuzz targets
   imagemagick                      # screenshots of the virtual display
+  iproute2 tshark                  # network namespaces of tools/lan and its tests; captures
+  fuse3 libfuse3-dev pkg-config    # the gateway's UNC file system (libfuse3, found with pkg-config)
 )
 
 missing=()
