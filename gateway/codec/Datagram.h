@@ -56,6 +56,8 @@ enum class DatagramDrop {
     DataOutside,      // the data not inside the SMB message after the name
     OtherMailslot,    // a well-formed write to another mailslot
 };
+// For arrays of counters indexed by DatagramDrop.
+constexpr std::size_t DatagramDropCount = static_cast<std::size_t>(DatagramDrop::OtherMailslot) + 1;
 
 // A short English phrase for status lines and logs, e.g. "truncated header".
 const char *DropText(DatagramDrop drop);
