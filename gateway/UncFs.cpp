@@ -35,6 +35,7 @@ struct Mount {
     UniqueFd Wake; // eventfd, readable once the threads are to stop
     std::atomic<bool> Stopping{false};
     std::vector<std::thread> Threads;
+    std::mutex Reader; // held by the one thread waiting for a request
 };
 
 std::mutex MountLock;
@@ -203,23 +204,34 @@ fuse_operations Operations()
 }
 
 // Like fuse_loop_mt, but each thread also watches the Wake eventfd, so that
-// UnmountUnc ends them at once instead of waiting for the next request.
+// UnmountUnc ends them at once instead of waiting for the next request. One
+// thread at a time waits for a request and hands the wait on before serving
+// it: threads all polling the device woke together for every request, which
+// cost ten times the throughput of a single thread.
 void Serve(Mount &mount)
 {
     fuse_session *session = fuse_get_session(mount.Fs);
     const int device = fuse_session_fd(session);
     fuse_buf buffer{};
-    while (!mount.Stopping && !fuse_session_exited(session)) {
-        pollfd fds[2] = {{device, POLLIN, 0}, {mount.Wake.get(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        if (fds[1].revents || mount.Stopping)
-            break;
-        const int got = fuse_session_receive_buf(session, &buffer);
-        if (got == -EAGAIN || got == -EINTR)
-            continue; // another thread took the request
+    for (;;) {
+        int got = 0;
+        {
+            const std::lock_guard<std::mutex> reader(mount.Reader);
+            while (got == 0 || got == -EAGAIN || got == -EINTR) {
+                if (mount.Stopping || fuse_session_exited(session))
+                    break;
+                pollfd fds[2] = {{device, POLLIN, 0}, {mount.Wake.get(), POLLIN, 0}};
+                if (poll(fds, 2, -1) < 0 && errno != EINTR)
+                    break;
+                if (fds[1].revents)
+                    break;
+                got = fuse_session_receive_buf(session, &buffer);
+                if (got == 0)
+                    break; // unmounted from outside
+            }
+        }
         if (got <= 0)
-            break; // unmounted from outside, or the device failed
+            break;
         fuse_session_process_buf(session, &buffer);
     }
     std::free(buffer.mem);
