@@ -4,8 +4,10 @@
 # `tools/lan shot FILE` or any X client on the printed DISPLAY).
 # Arguments go to the program: scripts/run.sh /M
 # Stop it with its system menu "&Close", or Ctrl+C here.
+# scripts/run.sh --lan ... joins this machine's network: see scripts/run-lan.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = --lan ]; then shift; exec "$root/scripts/run-lan.sh" "$@"; fi
 build=${TINDREL_BUILD:-$root/build}
 source "$root/scripts/winelib.sh"
 [ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh"

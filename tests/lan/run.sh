@@ -1,21 +1,34 @@
 #!/usr/bin/env bash
-# The cross-station acceptance suite: three stations under tools/lan, each
-# the real tindrel.exe in a Wine prefix of its own, on a private virtual
-# display. Stops every station it started, whether the tests pass or not.
+# The cross-station acceptance suite over real network namespaces: first the
+# namespace LAN and the test B-node on their own; then three stations under
+# tools/lan, each the real tindrel.exe with its own tindrel-gateway on a host
+# of its own; then scripts/run.sh --lan inside a namespace whose interface
+# plays the machine's network. Removes every namespace and stops every
+# process it started, whether the tests pass or not. Needs root.
 #   tests/lan/run.sh            builds what is missing, runs the suite
 # Uses $TINDREL_BUILD (default build/ of this checkout) and keeps its LAN
-# state in $TINDREL_BUILD/lan-test, apart from a LAN started by hand.
+# state in $TINDREL_BUILD/lan-test, apart from a LAN started by hand; its
+# namespaces are tdt-PID-*, its addresses 10.77.N.0/24.
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export TINDREL_BUILD=${TINDREL_BUILD:-$root/build}
 export TINDREL_LAN_DIR=$TINDREL_BUILD/lan-test
+export TINDREL_LAN_NETNS="tdt-$$-"
+export TINDREL_LAN_SUBNET="10.77.$(($$ % 250 + 1))"
 unset DISPLAY TINDREL_SKIP_BUILD # never the user's desktop; the first start builds
 
 python=$(command -v python3)
-"$python" "$root/tools/lan" down >/dev/null 2>&1 # what a killed earlier run left
+# What killed earlier runs left: their namespaces, their stations.
+"$python" -c "import sys; sys.path.insert(0, '$root/tests/netns'); import netns; netns.sweep_dead_runs('tdt-')"
+"$python" "$root/tools/lan" down >/dev/null 2>&1
 trap '"$python" "$root/tools/lan" down >/dev/null 2>&1 || echo "lan tests: down failed" >&2' EXIT
-# In the background, so that a signal to this script stops the tests at once.
-"$python" "$root/tests/lan/test_lan.py" &
-tests=$!
+# Each in the background, so that a signal to this script stops it at once.
+tests=
+suite() {
+    "$python" -W ignore::ResourceWarning "$1" &
+    tests=$!
+    wait $tests
+}
 trap 'kill -TERM $tests 2>/dev/null; exit 130' INT TERM
-wait $tests
+suite "$root/tests/netns/test_netns.py" && suite "$root/tests/lan/test_lan.py" &&
+    suite "$root/tests/lan/test_run_lan.py"

@@ -1,31 +1,44 @@
-"""Cross-station acceptance tests: the real tindrel.exe on three stations,
-alice (A), bob (B) and carol (C), each in a Wine prefix of its own with its
-own user and computer name, joined by the tools/lan relay.
+"""Cross-station tests over a real network: the real tindrel.exe on three
+stations, alice, bob and carol, each on a host of its own (a network
+namespace) with its own tindrel-gateway, started by tools/lan; a test B-node
+"lantest" written from the protocol notes on a fourth host; and a tap on the
+bridge that sees every datagram between them.
 
-Run by tests/lan/run.sh, which sets TINDREL_LAN_DIR and stops the stations
-whatever happens. The stations run through the whole suite, and their repeat
-and receipt filters remember what they saw: the tests run in the order of
-their numbers, and each says what the earlier ones left behind.
+Run by tests/lan/run.sh, which sets TINDREL_LAN_DIR, the namespace prefix
+and the subnet, and removes everything whatever happens. The stations run
+through the whole suite; each test first puts the state it relies on in
+place (a station's last logged receipt, for one), so none depends on the
+ones before it. The last test takes the LAN down.
 """
 import json
 import os
+import random
 import re
+import socket
 import struct
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests/netns"))
+import bnode  # noqa: E402
+import netns  # noqa: E402
+
 LAN_TOOL = ROOT / "tools/lan"
 STATE = Path(os.environ["TINDREL_LAN_DIR"])
 BLOCK = 420
 STAMP = r"\d\d:\d\d:\d\d \S+ \d\d\. \S+ "  # "hh:mm:ss dddd dd. mmmm "
 RECEIPT_MARK = b"\x03\x04\x03"
+NODE = "lantest"
+NODE_ID = b"lantest@LANTEST"
 
 
-def lan(*args, timeout=180):
+def lan(*args, timeout=180, check=True):
     """Runs tools/lan; its stdout, decoded byte for byte."""
     args = [str(a) for a in args]
     tool = subprocess.Popen([sys.executable, str(LAN_TOOL), *args], stdin=subprocess.DEVNULL,
@@ -36,7 +49,7 @@ def lan(*args, timeout=180):
         tool.terminate()  # lets an `up` stop what it started
         tool.communicate(timeout=60)
         raise AssertionError(f"tools/lan {' '.join(args)} took more than {timeout} s")
-    if tool.returncode != 0:
+    if check and tool.returncode != 0:
         raise AssertionError(f"tools/lan {' '.join(args)} failed ({tool.returncode}):\n"
                              + err.decode(errors="replace"))
     return out.decode("latin-1")
@@ -56,17 +69,14 @@ def wait_for(what, probe, timeout=30, step=0.2):
 
 def running_process(pid):
     """True while pid runs; an ended process that waits for its parent does not."""
-    try:
-        stat = Path(f"/proc/{pid}/stat").read_text()
-    except OSError:
-        return False
-    return stat.rsplit(")", 1)[1].split()[0] != "Z"
+    return Path(f"/proc/{pid}").exists() and not netns.zombie(pid)
 
 
 def stations_processes():
     """Every process that runs for the stations of this state directory: a
-    Wine process of one of its prefixes, or a helper whose command line names it."""
+    Wine process of one of its prefixes, or one whose command line names it."""
     found = []
+    where = os.fsencode(STATE)
     for entry in Path("/proc").iterdir():
         if not entry.name.isdigit() or not running_process(entry.name):
             continue
@@ -75,14 +85,78 @@ def stations_processes():
             command = (entry / "cmdline").read_bytes()
         except OSError:
             continue
-        where = os.fsencode(STATE)
         if any(v.startswith(b"WINEPREFIX=" + where) for v in env) or where in command:
             found.append(int(entry.name))
     return found
 
 
+def rss_kb(pid):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    raise AssertionError(f"no VmRSS for {pid}")
+
+
+def tshark(pcap, display_filter, *fields):
+    args = ["tshark", "-r", str(pcap), "-Y", display_filter, "-T", "fields"]
+    for f in fields:
+        args += ["-e", f]
+    r = subprocess.run(args, capture_output=True, text=True, timeout=120)
+    return [line for line in r.stdout.splitlines() if line]
+
+
+class Tap:
+    """Every UDP datagram that crosses the bridge: (source ip, destination
+    ip, destination port, payload), read in the switch namespace."""
+
+    def __init__(self, net):
+        self.sock = net.socket("switch", socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))
+        self.sock.bind((netns.BRIDGE, 0))
+        self.sock.settimeout(0.2)
+        self.seen = []
+        self.running = True
+        self.thread = threading.Thread(target=self._loop, daemon=True)
+        self.thread.start()
+
+    def _loop(self):
+        while self.running:
+            try:
+                frame = self.sock.recv(65535)
+            except socket.timeout:
+                continue
+            if frame[12:14] != b"\x08\x00" or frame[23] != 17:
+                continue
+            ihl = (frame[14] & 0x0F) * 4
+            udp = frame[14 + ihl:]
+            self.seen.append((socket.inet_ntoa(frame[26:30]), socket.inet_ntoa(frame[30:34]),
+                              struct.unpack(">H", udp[2:4])[0], udp[8:]))
+
+    def close(self):
+        self.running = False
+        self.thread.join(timeout=2)
+        self.sock.close()
+
+    def mark(self):
+        return len(self.seen)
+
+    def datagrams(self, since=0):
+        """Parsed NetBIOS datagrams with "ip_src" and "ip_dst" added."""
+        found = []
+        for src, dst, port, data in self.seen[since:]:
+            if port != bnode.DGM_PORT:
+                continue
+            try:
+                d = bnode.parse_datagram(data)
+            except ValueError:
+                continue
+            d.update(ip_src=src, ip_dst=dst)
+            found.append(d)
+        return found
+
+
 class Lan:
-    """The stations up at the moment, seen from outside."""
+    """The stations up at the moment, seen from outside, with the test B-node
+    and the tap on the same LAN."""
 
     def __init__(self, names):
         # The first start brings the builds up to date, which from a fresh
@@ -92,7 +166,48 @@ class Lan:
         os.environ["TINDREL_SKIP_BUILD"] = "1"
         self.state = json.loads((STATE / "state.json").read_text())
         self.by_name = {st["name"]: st for st in self.state["stations"]}
+        self.net = netns.Lan(self.state["netns"], self.state["subnet"])
+        self.net.add_host(NODE, number=250)
+        self.tap = Tap(self.net)
+        self.node = bnode.BNode.in_host(self.net, NODE)
+        self.node.register(NODE)
+        self.node.on_message = self._answer
         self.serial = 0
+
+    def close(self):
+        self.node.close()
+        self.tap.close()
+
+    def _answer(self, d):
+        """The node answers every message with a receipt, as a station does."""
+        payload = d["payload"]
+        if RECEIPT_MARK in payload:
+            return
+        sender = payload.split(b"\0", 1)[0].decode("latin-1")
+
+        def reply():
+            found = self.node.query(sender)
+            if found:
+                receipt = NODE_ID + b"\0" + sender.encode() + b"\0" + RECEIPT_MARK + b"\0" * 4
+                self.node.send_message(NODE, sender, found[0], receipt.ljust(BLOCK, b"\0"))
+        threading.Thread(target=reply, daemon=True).start()
+
+    def gateway_status(self, name):
+        """`tindrel-gateway status` of the station, its counts on one line."""
+        r = subprocess.run([self.state["exe"]["gateway"], "status", "--prefix",
+                            self.by_name[name]["prefix"]], capture_output=True, text=True, timeout=30)
+        if r.returncode != 0:
+            raise AssertionError(f"status of {name}'s gateway: {r.stderr.strip()}")
+        return "; ".join(l.strip() for l in r.stdout.splitlines() if ":" in l and "<" not in l)
+
+    def gateway_count(self, name, what):
+        found = re.search(re.escape(what) + r": (\d+)", self.gateway_status(name))
+        if not found:
+            raise AssertionError(f"no {what!r} in the status of {name}'s gateway")
+        return int(found.group(1))
+
+    def ip(self, name):
+        return self.by_name[name]["ip"]
 
     def lanpeek(self, name, *args):
         """The command line and environment of lanpeek in the station's prefix."""
@@ -148,30 +263,40 @@ class Lan:
     def paste(self, name, recipient, *texts):
         self.checked_peek(name, "paste", self.pid(name), recipient, *texts, timeout=300)
 
-    def arrived(self, name):
-        """The blocks the relay handed to station name: (delivered, block)."""
-        data = (STATE / "log" / f"{name}.blocks").read_bytes()
-        return [(data[at] == ord("D"), data[at + 1:at + 1 + BLOCK])
-                for at in range(0, len(data) - BLOCK, BLOCK + 1)]
+    def arrived(self, name, since=0):
+        """The blocks that crossed the wire to station name: sent to its
+        address, or to its workgroup by broadcast."""
+        return [d["payload"] for d in self.tap.datagrams(since)
+                if d.get("payload") is not None and (d["ip_dst"] == self.ip(name) or (
+                    d["ip_dst"].endswith(".255") and bnode.show(d["dest"]) == "WORKGROUP<03>"))]
 
-    def receipts_from(self, receiver, sender):
-        return [block for delivered, block in self.arrived(receiver)
-                if delivered and block.startswith(sender.encode() + b"\0")
-                and RECEIPT_MARK in block]
+    def receipts_from(self, receiver, sender, since=0):
+        return [block for block in self.arrived(receiver, since)
+                if block.startswith(sender.encode() + b"\0") and RECEIPT_MARK in block]
+
+    def node_sends(self, name, text):
+        """The B-node sends station name a message, as a station would."""
+        block = (NODE.encode() + b"\0" + name.encode() + b"\0" + text.encode() + b"\r\n\t"
+                 + NODE_ID + b"\0\0\0\0")
+        self.node.send_message(NODE, name, self.ip(name), block.ljust(BLOCK, b"\0"))
 
     def barrier(self, name):
         """Returns once the station has read everything that reached it before:
-        a block written straight into its wire from a sender that names no
-        station (so no receipt goes anywhere) shows up in its history."""
+        a message from the B-node shows up in its history."""
         self.serial += 1
         text = f"barrier {self.serial}"
-        record = b"lantest\0" + name.encode() + b"\0" + text.encode() + b"\0\0\0\0"
-        fifo = os.open(STATE / "net" / name / "mailslot/messngr", os.O_WRONLY | os.O_NONBLOCK)
-        try:
-            os.write(fifo, record.ljust(BLOCK, b"\0"))
-        finally:
-            os.close(fifo)
-        self.wait(name, "history", f"<<{text}>>")
+        self.node_sends(name, text)
+        self.wait(name, "history", f"<<{text}")
+        return text
+
+    def last_receipt_from_node(self, name):
+        """Makes the B-node the last station that name logged a receipt from,
+        so that the next receipt from any station adds a line."""
+        self.serial += 1
+        self.type(name, NODE, f"reset {self.serial}")
+        self.wait(name, "history", "Delivered to: lantest@LANTEST")
+        wait_for(f"{name}'s receipt line from lantest",
+                 lambda: self.lines(name, "~ ")[0].endswith("Delivered to: lantest@LANTEST"))
 
     def watch_title(self, name, title, timeout_ms=30000):
         """Watches the window title from now on, until it reads title; a
@@ -187,9 +312,18 @@ class Lan:
         return finish
 
 
+def new_entries(before, after):
+    """History entries added between two readings (both newest first). The
+    pane's start-up text, the help of the command line, gives way to the
+    first entry."""
+    if before and before[0].startswith("Command line parameters:"):
+        return after
+    return after[:len(after) - len(before)]
+
+
 class CrossStation(unittest.TestCase):
-    """Names on the wire, one message's road, the repeat and receipt rules
-    between real stations, /S from a third station, WORKGROUP, throughput."""
+    """One message's road, the repeat and receipt rules, /S, WORKGROUP,
+    unknown names and throughput between real stations over UDP."""
 
     @classmethod
     def setUpClass(cls):
@@ -197,32 +331,37 @@ class CrossStation(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        lan("down")
+        cls.lan.close()
+        lan("down", check=False)
 
-    def test_1_every_name_of_a_station_opens_and_no_other(self):
+    def test_01_every_name_of_a_station_resolves_and_no_other(self):
         self.assertEqual(self.lan.checked_peek("alice", "names"), "computer ALICE-PC\nuser alice\n")
         cases = {
             "bob": "ok", "Bob": "ok", "BOB-PC": "ok", "bob-pc": "ok", "carol": "ok",
             "CAROL-PC": "ok", "alice": "ok", "WORKGROUP": "ok", "workgroup": "ok",
-            "nobody": "error 3", "bob-pc2": "error 3", "*": "error 123",
+            "lantest": "ok", "nobody": "error 3", "bob-pc2": "error 3", "*": "error 123",
         }
         out = self.lan.checked_peek("alice", "probe", *cases)
         self.assertEqual(out, "".join(f"{name} {result}\n" for name, result in cases.items()))
 
-    def test_2_road_of_one_message(self):
+    def test_02_road_of_one_message(self):
+        self.lan.last_receipt_from_node("alice")
+        alice_before, bob_before = self.lan.history("alice"), self.lan.history("bob")
+        boxes_before = len(self.lan.boxes("bob"))
         titles = self.lan.watch_title("alice", "Delivered to: bob@BOB-PC")
         self.lan.type("alice", "bob", "hello bob")
-        sent = self.lan.lines("alice", "> ")
+        sent = [l for l in new_entries(alice_before, self.lan.history("alice")) if l.startswith("> ")]
         self.assertEqual(len(sent), 1)
         self.assertRegex(sent[0], "^> " + STAMP
                          + re.escape("alice\x02bob\x02hello bob\x02\x02\x02alice@ALICE-PC\x02\x02\x02\x02") + "$")
 
-        self.lan.wait("bob", "boxes", "hello bob")
-        box = self.lan.boxes("bob")
+        self.lan.wait("bob", "boxes", "\r\nhello bob\r\n")
+        self.lan.wait("bob", "history", "<<hello bob")
+        box = self.lan.boxes("bob")[boxes_before:]
         self.assertEqual(len(box), 1)
         self.assertTrue(box[0][0].startswith("Message - "), box[0][0])
         self.assertEqual(box[0][1], "From:\talice\r\nTo:\tbob\r\n\r\nhello bob\r\n\talice@ALICE-PC")
-        received = self.lan.lines("bob", "< ")
+        received = new_entries(bob_before, self.lan.history("bob"))
         self.assertEqual(len(received), 1)
         self.assertRegex(received[0], "^< " + STAMP
                          + re.escape("From:alice, To:bob <<hello bob\x03\x03\x03alice@ALICE-PC>>") + "$")
@@ -230,10 +369,8 @@ class CrossStation(unittest.TestCase):
         status, seen = titles()
         self.assertEqual(status, 0, seen)
         self.assertEqual(seen[-1], "Delivered to: bob@BOB-PC")
-        self.lan.wait("alice", "history", "Delivered to: ")
-        receipts = self.lan.lines("alice", "~ ")
-        self.assertEqual(len(receipts), 1)
-        self.assertRegex(receipts[0], r"^~ \S.* Delivered to: bob@BOB-PC$")
+        wait_for("alice's receipt line", lambda: self.lan.lines("alice", "~ ")[0].endswith("bob@BOB-PC"))
+        self.assertRegex(self.lan.lines("alice", "~ ")[0], r"^~ \S.* Delivered to: bob@BOB-PC$")
         # The tool prints the same pane, one entry a line.
         self.assertEqual(lan("history", "alice"), "\n".join(self.lan.history("alice")) + "\n")
         # And a picture of the whole display: a PNG of its 1024 x 768 pixels.
@@ -243,39 +380,44 @@ class CrossStation(unittest.TestCase):
         self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
         self.assertEqual(struct.unpack(">II", head[16:24]), (1024, 768))
 
-    def test_3_a_second_different_message_adds_no_receipt_line(self):
-        # After test 2 alice has logged bob's receipt once.
-        self.lan.type("alice", "bob", "second message")
-        self.lan.wait("bob", "history", "<<second message")
-        wait_for("bob's second receipt reaches alice",
-                 lambda: len(self.lan.receipts_from("alice", "bob@BOB-PC")) == 2)
+    def test_03_a_second_different_message_adds_no_receipt_line(self):
+        self.lan.type("alice", "bob", "first of two")
+        wait_for("bob's receipt line at alice",
+                 lambda: self.lan.lines("alice", "~ ")[0].endswith("bob@BOB-PC"))
+        lines_before = len(self.lan.lines("alice", "~ "))
+        mark = self.lan.tap.mark()
+        self.lan.type("alice", "bob", "second of two")
+        self.lan.wait("bob", "history", "<<second of two")
+        wait_for("bob's second receipt on the wire",
+                 lambda: self.lan.receipts_from("alice", "bob@BOB-PC", mark))
         self.lan.barrier("alice")
-        # Both receipts carry the same bytes: the second is a repeat.
-        receipts = self.lan.lines("alice", "~ ")
-        self.assertEqual(len(receipts), 1, receipts)
-        self.assertTrue(receipts[0].endswith(" Delivered to: bob@BOB-PC"))
+        # The second receipt carries the same bytes as the first: a repeat.
+        self.assertEqual(len(self.lan.lines("alice", "~ ")), lines_before)
 
-    def test_4_the_same_text_twice_gives_one_popup_and_one_receipt(self):
+    def test_04_the_same_text_twice_gives_one_popup_and_one_receipt(self):
+        self.lan.serial += 1
+        text = f"twice {self.lan.serial}"
         boxes_before = len(self.lan.boxes("bob"))
-        receipts_before = len(self.lan.receipts_from("alice", "bob@BOB-PC"))
-        self.lan.type("alice", "bob", "twice", "twice")
-        self.assertEqual(len([l for l in self.lan.lines("alice", "> ") if "\x02twice\x02" in l]), 2)
+        mark = self.lan.tap.mark()
+        self.lan.type("alice", "bob", text, text)
+        self.assertEqual(len([l for l in self.lan.lines("alice", "> ") if f"\x02{text}\x02" in l]), 2)
         wait_for("both blocks reach bob",
-                 lambda: sum(b"\0twice\r\n" in block for _, block in self.lan.arrived("bob")) == 2)
-        self.lan.barrier("bob")
-        self.assertEqual(len([l for l in self.lan.history("bob") if "<<twice" in l]), 1)
+                 lambda: sum(f"\0{text}\r\n".encode() in b for b in self.lan.arrived("bob", mark)) == 2)
+        barrier = self.lan.barrier("bob")
+        self.assertEqual(len([l for l in self.lan.history("bob") if f"<<{text}" in l]), 1)
         # A pop-up opens on a thread of its own: give the barrier's time to show.
-        self.lan.wait("bob", "boxes", f"barrier {self.lan.serial}")
+        self.lan.wait("bob", "boxes", barrier)
         time.sleep(1)
         boxes = self.lan.boxes("bob")
         self.assertEqual(len(boxes), boxes_before + 2)
-        self.assertEqual(len([b for b in boxes if "\r\n\r\ntwice\r\n" in b[1]]), 1)
+        self.assertEqual(len([b for b in boxes if f"\r\n\r\n{text}\r\n" in b[1]]), 1)
         self.lan.barrier("alice")
-        self.assertEqual(len(self.lan.receipts_from("alice", "bob@BOB-PC")), receipts_before + 1)
+        self.assertEqual(len(self.lan.receipts_from("alice", "bob@BOB-PC", mark)), 1)
 
-    def test_5_send_switch_from_carol_while_bob_and_carols_copy_run(self):
+    def test_05_send_switch_from_carol_while_bob_and_carols_copy_run(self):
+        self.lan.last_receipt_from_node("carol")
         carol_before = self.lan.history("carol")
-        lan("send", "carol", "bob", "line one", "line two")
+        self.assertEqual(lan("send", "carol", "bob", "line one", "line two"), "")
         self.lan.wait("bob", "boxes", "From:\tcarol")
         box = [b for b in self.lan.boxes("bob") if b[1].startswith("From:\tcarol")]
         self.assertEqual(len(box), 1)
@@ -284,80 +426,291 @@ class CrossStation(unittest.TestCase):
         self.assertTrue(any(re.match("^< " + STAMP + re.escape(
             "From:carol, To:bob <<line one\x03\x03line two\x03\x03\x03carol@CAROL-PC>>") + "$", l)
             for l in self.lan.history("bob")))
-        # The receipt goes to carol's user name: her running copy logs it.
-        self.lan.wait("carol", "history", "Delivered to: ")
-        receipt = self.lan.lines("carol", "~ ")
-        self.assertEqual(len(receipt), 1)
-        self.assertTrue(receipt[0].endswith(" Delivered to: bob@BOB-PC"))
-        # That copy was not disturbed: the same process runs, and its pane
-        # holds the receipt alone, nothing of the /S copy's send.
-        self.assertTrue(carol_before[0].startswith("Command line parameters:"), carol_before)
-        self.assertEqual(self.lan.history("carol"), receipt)
+        # The receipt goes to carol's user name: her running copy logs it,
+        # and nothing of the /S copy's send.
+        wait_for("carol's receipt line", lambda: len(self.lan.history("carol")) > len(carol_before))
+        added = new_entries(carol_before, self.lan.history("carol"))
+        self.assertEqual(len(added), 1, added)
+        self.assertRegex(added[0], r"^~ \S.* Delivered to: bob@BOB-PC$")
 
-    def test_6_workgroup_reaches_every_station_and_each_answer_is_logged(self):
-        # Sent by bob: the only station that has logged no receipt yet, so
-        # every answer is new to its receipt filter.
-        self.assertEqual(self.lan.lines("bob", "~ "), [])
-        self.lan.type("bob", "WORKGROUP", "hello all")
-        popup = "From:\tbob\r\nTo:\tWORKGROUP\r\n\r\nhello all\r\n\tbob@BOB-PC"
+    def test_06_workgroup_reaches_every_station_and_each_answer_is_logged(self):
+        self.lan.last_receipt_from_node("bob")
+        receipts_before = len(self.lan.lines("bob", "~ "))
+        self.lan.serial += 1
+        text = f"hello all {self.lan.serial}"
+        self.lan.type("bob", "WORKGROUP", text)
+        popup = f"From:\tbob\r\nTo:\tWORKGROUP\r\n\r\n{text}\r\n\tbob@BOB-PC"
         for name in ("alice", "bob", "carol"):
             self.lan.wait(name, "boxes", popup)
             self.assertEqual(len([b for b in self.lan.boxes(name) if b[1] == popup]), 1)
             self.assertEqual(len([l for l in self.lan.history(name)
-                                  if "From:bob, To:WORKGROUP <<hello all" in l]), 1)
-        self.lan.wait("bob", "history", " Delivered to: ", 3, timeout=40)
+                                  if f"From:bob, To:WORKGROUP <<{text}" in l]), 1)
+        wait_for("three receipt lines at bob",
+                 lambda: len(self.lan.lines("bob", "~ ")) - receipts_before >= 3, timeout=40)
         self.lan.barrier("bob")
-        answered = sorted(l.rsplit(" Delivered to: ", 1)[1] for l in self.lan.lines("bob", "~ "))
+        added = self.lan.lines("bob", "~ ")[:len(self.lan.lines("bob", "~ ")) - receipts_before]
+        answered = sorted(l.rsplit(" Delivered to: ", 1)[1] for l in added)
         self.assertEqual(answered, ["alice@ALICE-PC", "bob@BOB-PC", "carol@CAROL-PC"])
 
-    def test_7_throughput_100_messages_from_alice_to_bob(self):
+    def test_07_an_unknown_name_is_asked_for_and_nothing_is_sent(self):
+        before = self.lan.history("alice")
+        mark = self.lan.tap.mark()
+        self.lan.type("alice", "nobody", "anyone there?")
+        sent = new_entries(before, self.lan.history("alice"))
+        self.assertTrue(sent and sent[0].startswith("> ") and "\x02nobody\x02anyone there?" in sent[0])
+        r = subprocess.run([sys.executable, str(LAN_TOOL), "send", "carol", "nobody2", "hi"],
+                           capture_output=True, text=True, timeout=120)
+        if r.returncode != 0:  # /S that reports an unreached name
+            self.assertIn("nobody2 could not be reached", r.stderr)
+        time.sleep(2)
+        asked = [bnode.parse_ns(data)["name"] for src, dst, port, data in self.lan.tap.seen[mark:]
+                 if port == bnode.NS_PORT and src == self.lan.ip("alice")
+                 and dst.endswith(".255")]
+        self.assertIn(bnode.netbios("NOBODY", 0x03), asked)
+        self.assertIn(bnode.netbios("NOBODY", 0x00), asked)
+        self.assertFalse([d for d in self.lan.tap.datagrams(mark) if d.get("payload")
+                          and b"anyone there?" in d["payload"]])
+        self.assertEqual(new_entries(before, self.lan.history("alice")), sent)
+
+    def test_08_throughput_100_messages_from_alice_to_bob(self):
         count = 100
-        texts = [f"throughput {i:03}" for i in range(1, count + 1)]
-        # bob answers each with the same receipt bytes: after the first, every
-        # one is a repeat at alice, and the first adds a line only if alice's
-        # last logged receipt came from someone else.
-        last = self.lan.lines("alice", "~ ")[0]
-        expected_lines = 0 if last.endswith("bob@BOB-PC") else 1
-        receipts_before = len(self.lan.receipts_from("alice", "bob@BOB-PC"))
+        self.lan.last_receipt_from_node("alice")
+        self.lan.serial += 1
+        run = self.lan.serial
+        texts = [f"throughput {run} {i:03}" for i in range(1, count + 1)]
         receipt_lines_before = len(self.lan.lines("alice", "~ "))
+        mark = self.lan.tap.mark()
 
         start = time.monotonic()
         self.lan.paste("alice", "bob", *texts)
         sent_at = time.monotonic() - start
 
-        self.lan.wait("bob", "history", "<<throughput ", count, timeout=120)
+        head = f"<<throughput {run} "
+        self.lan.wait("bob", "history", head, count, timeout=120)
         logged_at = time.monotonic() - start
-        logged = [l.split("<<", 1)[1][:14] for l in self.lan.history("bob") if "<<throughput " in l]
+        logged = [l.split("<<", 1)[1][:len(texts[0])] for l in self.lan.history("bob") if head in l]
         self.assertEqual(logged, texts[::-1], "all, in order, newest first")
 
-        wait_for("every receipt at alice",
-                 lambda: len(self.lan.receipts_from("alice", "bob@BOB-PC")) - receipts_before == count,
+        wait_for("every receipt on the wire to alice",
+                 lambda: len(self.lan.receipts_from("alice", "bob@BOB-PC", mark)) == count,
                  timeout=120, step=0.25)
         self.lan.barrier("alice")
         handled_at = time.monotonic() - start
-        self.assertEqual(len(self.lan.lines("alice", "~ ")) - receipt_lines_before, expected_lines)
-        self.assertTrue(all(delivered for delivered, _ in self.lan.arrived("alice")))
-        self.assertTrue(all(delivered for delivered, _ in self.lan.arrived("bob")))
-        print(f"\nthroughput: {count} messages alice -> bob: sent in {sent_at:.1f} s "
+        # bob answers each with the same bytes: one line, then repeats.
+        self.assertEqual(len(self.lan.lines("alice", "~ ")) - receipt_lines_before, 1)
+        print(f"\nthroughput: {count} messages alice -> bob over UDP: sent in {sent_at:.1f} s "
               f"({count / sent_at:.0f}/s), all logged at bob after {logged_at:.1f} s, "
               f"all {count} receipts handled at alice after {handled_at:.1f} s",
               file=sys.stderr, flush=True)
 
-    def test_8_up_refuses_clashes_and_down_leaves_nothing_running(self):
-        for names in (["dave"], ["bob", "BOB"], ["workgroup"], ["eve", "eve-pc"], ["a.b"]):
+
+    def test_09_the_node_messages_a_station_by_name_and_gets_its_receipt(self):
+        self.lan.serial += 1
+        text = f"from the node {self.lan.serial}"
+        found = self.lan.node.query("carol")
+        self.assertEqual(found, (self.lan.ip("carol"), False))
+        mark = len(self.lan.node.inbox)
+        block = (NODE.encode() + b"\0carol\0" + text.encode() + b"\r\n\t" + NODE_ID + b"\0\0\0\0")
+        self.lan.node.send_message(NODE, "carol", found[0], block.ljust(BLOCK, b"\0"))
+        self.lan.wait("carol", "boxes", f"From:\tlantest\r\nTo:\tcarol\r\n\r\n{text}\r\n\t{NODE_ID.decode()}")
+        receipt = self.lan.node.wait_for(
+            lambda: [d for d in self.lan.node.inbox[mark:] if RECEIPT_MARK in d["payload"]], 20)
+        self.assertTrue(receipt, "no receipt at the node")
+        self.assertEqual(bnode.show(receipt[0]["dest"]), "LANTEST<03>")
+        self.assertEqual(receipt[0]["type"], bnode.DIRECT_UNIQUE)
+        self.assertEqual(receipt[0]["src_ip"], self.lan.ip("carol"))
+        self.assertTrue(receipt[0]["payload"].startswith(b"carol@CAROL-PC\0"), receipt[0]["payload"])
+
+    def test_10_a_station_messages_the_node_by_name_and_logs_its_receipt(self):
+        self.lan.serial += 1
+        text = f"to the node {self.lan.serial}"
+        mark = len(self.lan.node.inbox)
+        self.lan.type("bob", NODE.upper(), text)
+        got = self.lan.node.wait_for(
+            lambda: [d for d in self.lan.node.inbox[mark:] if f"\0{text}\r\n".encode() in d["payload"]], 20)
+        self.assertTrue(got, "the message did not reach the node")
+        self.assertEqual(len(got), 1)
+        self.assertEqual(got[0]["payload"],
+                         f"bob\0{NODE.upper()}\0{text}\r\n\tbob@BOB-PC\0\0\0\0".encode().ljust(BLOCK, b"\0"))
+        self.assertEqual(bnode.show(got[0]["source"]), "BOB<03>")
+        self.assertEqual(got[0]["src_ip"], self.lan.ip("bob"))
+        wait_for("the node's receipt at bob",
+                 lambda: self.lan.lines("bob", "~ ")[0].endswith("Delivered to: lantest@LANTEST"))
+
+    def test_11_a_flood_of_bad_packets_leaves_the_station_receiving_and_memory_flat(self):
+        gateway = self.lan.by_name["alice"]["gateway"]
+        rng = random.Random(11)
+        packets = list(bad_packets(rng, self.lan.ip("alice"), self.lan.node.ip, 3000))
+        flood(self.lan.node, packets[:500], self.lan.ip("alice"))  # warms the allocator
+        time.sleep(1)
+        before = rss_kb(gateway)
+        delivered_before = self.lan.gateway_count("alice", "datagrams in")
+        mark = self.lan.tap.mark()
+        started = time.monotonic()
+        sent = flood(self.lan.node, packets, self.lan.ip("alice"), seconds=15)
+        took = time.monotonic() - started
+        # Past the reassembly time of the notes, so held fragments are gone.
+        time.sleep(3)
+        self.assertTrue(running_process(gateway))
+        after = rss_kb(gateway)
+        # Not one of them reached the station.
+        self.assertEqual(self.lan.gateway_count("alice", "datagrams in"), delivered_before)
+        # It sent nothing but name-service answers and datagram errors.
+        from_alice = [(port, data) for src, dst, port, data in self.lan.tap.seen[mark:]
+                      if src == self.lan.ip("alice")]
+        for port, data in from_alice:
+            if port == bnode.DGM_PORT:
+                self.assertEqual(data[0], bnode.DGM_ERROR, data[:16].hex())
+            else:
+                self.assertTrue(data[2] & 0x80, f"not a response: {data[:16].hex()}")
+        self.lan.serial += 1
+        text = f"after the flood {self.lan.serial}"
+        receipts = len(self.lan.node.inbox)
+        self.lan.node_sends("alice", text)
+        self.lan.wait("alice", "boxes", f"\r\n{text}\r\n")
+        self.assertTrue(self.lan.node.wait_for(
+            lambda: [d for d in self.lan.node.inbox[receipts:] if d["payload"].startswith(b"alice@ALICE-PC\0")], 20),
+            "no receipt after the flood")
+        print(f"\nflood: {sent} bad packets in {took:.1f} s; gateway RSS {before} kB before, {after} kB after;"
+              f" {len(from_alice)} answers; gateway counts: {self.lan.gateway_status('alice')}", file=sys.stderr, flush=True)
+        self.assertLess(after - before, 512, "gateway memory grew")
+
+    def test_12_a_claim_on_a_station_name_is_defended_and_a_second_holder_refused(self):
+        for name in ("ALICE", "alice-pc"):
+            answers = self.lan.node.claim(name)
+            self.assertTrue(answers, f"no NEGATIVE REGISTRATION RESPONSE for {name}")
+            for src, p in answers:
+                self.assertEqual((src, p["addr"], p["flags"]), (self.lan.ip("alice"),) * 2 + (0xAD86,))
+        # Still alice's: a query finds her.
+        self.assertEqual(self.lan.node.query("alice"), (self.lan.ip("alice"), False))
+        # A second gateway that wants the name does not start.
+        host = self.lan.net.add_host("dup", number=251)
+        with tempfile.TemporaryDirectory(prefix="tdt-dup-") as prefix:
+            (Path(prefix) / "dosdevices").mkdir()
+            r = self.lan.net.run("dup", [self.lan.state["exe"]["gateway"], "--user", "alice",
+                                         "--computer", "DUP-PC", "--workgroup", "WORKGROUP",
+                                         "--prefix", prefix], timeout=30, text=True)
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(r.stdout, "")
+            self.assertEqual(r.stderr, f"tindrel-gateway: the name ALICE<03> is held by {self.lan.ip('alice')}\n")
+            self.assertNotIn(prefix, Path("/proc/self/mounts").read_text())
+        netns.remove_namespaces([host.ns])
+        self.assertEqual(self.lan.node.query("alice"), (self.lan.ip("alice"), False))
+
+    def test_13_a_capture_decodes_as_mailslot_writes_and_name_queries(self):
+        pcap = STATE / "capture.pcap"
+        self.assertIn("capturing into", lan("capture", pcap))
+        self.lan.serial += 1
+        text = f"captured {self.lan.serial}"
+        self.lan.type("carol", "alice", text)
+        self.lan.wait("alice", "history", f"<<{text}")
+        self.lan.type("carol", "ghost", text)
+        wait_for("carol's receipt from alice",
+                 lambda: self.lan.receipts_from("carol", "alice@ALICE-PC"))
+        self.assertIn("capture saved", lan("capture", "stop"))
+        writes = tshark(pcap, 'nbdgm.type==0x10 && mailslot.name=="\\\\MAILSLOT\\\\MESSNGR"',
+                        "nbdgm.source_name", "nbdgm.destination_name", "nbdgm.dgram_len",
+                        "smb.data_offset", "smb.dc", "data.data")
+        message = f"carol\0alice\0{text}".encode().hex()
+        self.assertTrue([w for w in writes if w.startswith("CAROL<03>\tALICE<03>\t576\t88\t420\t" + message)],
+                        writes)
+        self.assertTrue([w for w in writes if w.startswith("ALICE<03>\tCAROL<03>\t576\t88\t420\t"
+                                                           + b"alice@ALICE-PC\0".hex())], writes)
+        queries = tshark(pcap, "nbns.flags.response==0 && nbns.flags.opcode==0", "nbns.name")
+        self.assertIn("GHOST<03>", queries)
+        self.assertIn("GHOST<00>", queries)
+
+    def test_14_up_refuses_clashes_and_down_leaves_nothing(self):
+        for names in (["dave"], ["bob", "BOB"], ["workgroup"], ["eve", "eve-pc"], ["a.b"], ["x:16"]):
             r = subprocess.run([sys.executable, str(LAN_TOOL), "up", *names],
-                               capture_output=True, timeout=60)
+                               capture_output=True, text=True, timeout=60)
             self.assertEqual(r.returncode, 1, names)
+            self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
         running = stations_processes()
+        gateways = [st["gateway"] for st in self.lan.state["stations"]]
+        self.assertTrue(all(g in running for g in gateways))
         # Each station: its program, its relay, its wineserver and more.
         self.assertGreaterEqual(len(running), 3 * 3)
-        self.assertIn(self.lan.state["fanout"], running)
         xvfb = self.lan.state["xvfb"]
         self.assertTrue(running_process(xvfb))  # the private display
+        self.assertTrue(netns.namespaces(self.lan.state["netns"]))
+        self.lan.close()
         self.assertIn("nothing left running", lan("down"))
         self.assertEqual(stations_processes(), [])
         self.assertFalse(running_process(xvfb))
-        self.assertFalse((STATE / "net").exists())
+        self.assertEqual(netns.namespaces(self.lan.state["netns"]), [])
+        self.assertNotIn(str(STATE), Path("/proc/self/mounts").read_text())
+
+
+def bad_packets(rng, target, own, count):
+    """(port, bytes): random bytes, truncated packets and forged ones of
+    every kind a B-node must drop or only answer, none a valid message."""
+    alice = bnode.netbios("ALICE")
+    good = bnode.datagram(bnode.DIRECT_UNIQUE, 1, own, bnode.netbios("X"), alice,
+                          bnode.mailslot_write(b"x" * BLOCK))
+    query = bnode.ns_question(7, bnode.QUERY, alice)
+
+    def forged_datagram():
+        d = bytearray(good)
+        kind = rng.randrange(8)
+        if kind == 0:
+            d[10:12] = struct.pack(">H", rng.randrange(len(d), 65536))  # DGM_LENGTH past the end
+        elif kind == 1:
+            d[1] = 0x03  # a first fragment whose rest never comes
+            d[2:4] = struct.pack(">H", rng.randrange(65536))
+        elif kind == 2:
+            d[82 + 57:82 + 59] = struct.pack("<H", rng.randrange(500, 65536))  # DataOffset outside
+        elif kind == 3:
+            d[82 + 4] = 0x72  # another SMB command
+        elif kind == 4:
+            d[82 + 69:82 + 86] = b"\\MAILSLOT\\BROWSE\0"
+        elif kind == 5:
+            d[48 + rng.randrange(1, 33)] = rng.choice(b"Zz0!")  # a name byte outside A-P
+        elif kind == 6:
+            d[0] = rng.choice([0x13, 0x14, 0x15, 0x16, 0x17, 0xFF])
+        else:
+            d[82 + 32] = rng.choice([0, 1, 16, 18, 255])  # word count
+        return bytes(d)
+
+    def forged_ns():
+        kind = rng.randrange(6)
+        if kind == 0:  # a name that points at itself
+            return struct.pack(">6H", 9, 0x0110, 1, 0, 0, 0) + b"\xC0\x0C" + struct.pack(">2H", 32, 1)
+        if kind == 1:  # counts far past the packet
+            return struct.pack(">6H", 9, 0x0110, 65535, 65535, 65535, 65535) + query[12:]
+        if kind == 2:  # an answer nobody asked for
+            return bnode.ns_answer(rng.randrange(65536), bnode.POSITIVE, bnode.netbios("BOB"),
+                                   300, 0, "10.77.99.99")
+        if kind == 3:  # a release of alice's name by a stranger
+            return bnode.ns_with_record(3, bnode.RELEASE, alice, 0, 0, "10.77.99.99")
+        if kind == 4:  # registrations of other names
+            return bnode.ns_with_record(4, bnode.REGISTRATION, bnode.netbios(f"N{rng.randrange(9999)}"),
+                                        0, 0, own)
+        return query[:rng.randrange(12, len(query))] + bytes(rng.randrange(8))
+
+    makers = [
+        lambda: (rng.choice((137, 138)), rng.randbytes(rng.randrange(0, 700))),
+        lambda: (138, good[:rng.randrange(len(good))]),
+        lambda: (137, query[:rng.randrange(len(query))]),
+        lambda: (138, forged_datagram()),
+        lambda: (137, forged_ns()),
+    ]
+    for _ in range(count):
+        yield rng.choice(makers)()
+
+
+def flood(node, packets, target, seconds=10):
+    """Sends until the packets or the seconds run out; how many went."""
+    deadline = time.monotonic() + seconds
+    sent = 0
+    for port, data in packets:
+        if time.monotonic() > deadline:
+            break
+        node.send_raw(port, data, target)
+        sent += 1
+        if sent % 25 == 0:
+            time.sleep(0.005)  # keeps the receiver's socket buffer from overflowing
+    return sent
 
 
 if __name__ == "__main__":

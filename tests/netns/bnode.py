@@ -194,6 +194,7 @@ class BNode:
         self.inbox = []           # parsed datagrams with a MESSNGR payload
         self.datagrams = []       # every datagram parsed, payload or not
         self.ns_seen = []         # (source ip, parsed name-service packet)
+        self.on_message = None    # called with each inbox entry, on the receiving thread
         self.lock = threading.RLock()
         self.changed = threading.Condition(self.lock)
         self.running = True
@@ -259,8 +260,11 @@ class BNode:
         d["peer"] = peer
         with self.lock:
             self.datagrams.append(d)
-            if d.get("payload") is not None and (d["dest"] in self.held or d["dest"] == STAR):
+            mine = d.get("payload") is not None and (d["dest"] in self.held or d["dest"] == STAR)
+            if mine:
                 self.inbox.append(d)
+        if mine and self.on_message:
+            self.on_message(d)
 
     def wait_for(self, probe, timeout):
         """probe()'s first true value within timeout seconds, else None."""

@@ -135,8 +135,8 @@ class Lan:
         ip("-n", self.switch, "link", "set", "lo", "up")
         return self
 
-    def add_host(self, name, ifname=HOST_IF):
-        number = len(self.hosts) + 2
+    def add_host(self, name, ifname=HOST_IF, number=None):
+        number = number or len(self.hosts) + 2
         if number > 254:
             raise NetnsError("a /24 holds at most 253 hosts")
         if not name or name.startswith("-"):
