@@ -27,6 +27,7 @@
 namespace {
 // Lookups may each wait on a name query, so several run side by side.
 constexpr int ServingThreads = 4;
+constexpr double NegativeSeconds = 0.5;
 
 struct Mount {
     UncHooks Hooks;
@@ -111,10 +112,12 @@ bool Exists(const Place &place)
 
 void *Init(fuse_conn_info *, fuse_config *config)
 {
-    // Names come and go with the network: a name that did not answer may
-    // answer a second later, and one that left must not look present.
+    // Names come and go with the network: one that left must not look
+    // present, and one that did not answer may answer a second later. Wine
+    // looks a missing name up twice in a row, though, and each miss is a
+    // name query of 1.5 s: half a second of remembering it halves the wait.
     config->entry_timeout = 0;
-    config->negative_timeout = 0;
+    config->negative_timeout = NegativeSeconds;
     config->attr_timeout = 0;
     // One request per write() of the station, never merged in a page cache.
     config->direct_io = 1;

@@ -16,6 +16,8 @@ struct UncHooks {
     std::function<bool(const std::string &name, const std::uint8_t *data, std::size_t size)> Send;
 };
 
+// A name Exists denied is not asked again for half a second; an answer that
+// it exists is never kept.
 // Mounts on `mountpoint`, replacing a symbolic link or a dead mount found
 // there, and serves it on threads of its own until UnmountUnc.
 bool MountUnc(const std::string &mountpoint, UncHooks hooks, std::string &error);

@@ -3,6 +3,7 @@
 # against the real tindrel.exe, in a prefix of its own on a private display.
 #   tests/gateway/station_side_wine.sh NATIVE_BUILD WINDOWS_BUILD
 # Needs root and /dev/fuse. Stops everything it started, also on failure.
+# Clones the booted template of $TINDREL_WINE_DIR when the test run has one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 native=$(cd "$1" && pwd)
@@ -21,6 +22,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 wl_start_xvfb "$dir"
-wl_template "$dir"
-wl_clone "$dir" prefix >/dev/null
+templates=${TINDREL_WINE_DIR:-$dir}
+wl_template "$templates"
+cp -al "$templates/template" "$prefix"
+cp --remove-destination "$templates"/template/{system,user,userdef}.reg "$prefix"/
 "$native/tests/station_wine_check" "$prefix" "$windows"
