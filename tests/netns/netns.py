@@ -45,6 +45,9 @@ def ip(*args, check=True):
 
 
 def namespaces(prefix):
+    # Never everyone's: a prefix is a family and a dash at least ("tdl-").
+    if len(prefix) < 4 or "-" not in prefix:
+        raise NetnsError(f"namespace prefix {prefix!r} is too wide")
     if not NETNS_DIR.is_dir():
         return []
     return sorted(p.name for p in NETNS_DIR.iterdir() if p.name.startswith(prefix))

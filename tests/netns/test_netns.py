@@ -1,7 +1,6 @@
 """The namespace LAN and the test B-node, checked against each other, against
 the example datagram of the protocol notes, and against tshark's decoders.
 Runs as root in a few seconds: tests/netns/run.sh or python3 this file."""
-import os
 import shutil
 import signal
 import subprocess
