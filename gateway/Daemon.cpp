@@ -289,8 +289,7 @@ bool Daemon::Answerable(Ipv4 a) const
 {
     // Never answer towards a broadcast, multicast or unspecified source: a
     // forged one would turn one packet into many.
-    return a != 0 && a != 0xFFFFFFFFu && a != config_.Iface.Broadcast && (a >> 28) != 0xE &&
-           (a >> 24) != 127;
+    return a != 0 && a != 0xFFFFFFFFu && a != config_.Iface.Broadcast && (a >> 28) != 0xE;
 }
 
 void Daemon::ReadNameService(SteadyTime now)

@@ -148,6 +148,10 @@ int main(int argc, char **argv)
         return Fail(error);
     if (o.Status)
         return PrintStatus(prefix, error) ? 0 : Fail(error);
+    // Checked before any name goes out: Wine looks for \\NAME\... there.
+    struct stat dos{};
+    if (::stat((prefix + "/dosdevices").c_str(), &dos) != 0 || !S_ISDIR(dos.st_mode))
+        return Fail("the prefix " + prefix + " has no dosdevices folder; is it a Wine prefix? (wineboot makes one)");
 
     DaemonConfig config;
     config.User = o.Values["--user"];
