@@ -140,8 +140,6 @@ void Daemon::EndLookups()
 
 void Daemon::Pump()
 {
-    RunTimers(std::chrono::steady_clock::now());
-
     const SteadyTime now = std::chrono::steady_clock::now();
     int timeout = 1000;
     for (const auto &deadline : {table_.NextDeadline(), resolver_->NextDeadline()})
@@ -184,6 +182,8 @@ void Daemon::Pump()
         ReadDatagrams();
     if (fds[Control].revents & POLLIN)
         AnswerControl(sockets_.Control.get(), StatusText());
+    // Last, so that the callers' checks see what the timers just did.
+    RunTimers(std::chrono::steady_clock::now());
 }
 
 void Daemon::RunTimers(SteadyTime now)
