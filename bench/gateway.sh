@@ -89,3 +89,5 @@ wine_in_a=(nsenter --net="/run/netns/$run-a" env WINEPREFIX="$work/a" WINEDEBUG=
 } | tee "$build/results.txt"
 echo "--- bob's gateway:"
 "$gateway" status --prefix "$work/b"
+# Datagrams the kernel dropped for a full socket buffer never reach the gateway's counts.
+ip netns exec "$run-b" cat /proc/net/snmp | awk '/^Udp:/ { if (!h) { split($0, n); h = 1 } else { split($0, v); for (i = 2; i <= NF; i++) if (n[i] ~ /Errors|Drops/) printf "udp %s %s\n", n[i], v[i] } }'

@@ -12,8 +12,8 @@ import os
 import select
 import statistics
 import struct
+import subprocess
 import sys
-import threading
 import time
 
 BLOCK = 420
@@ -65,42 +65,35 @@ def write_once(slot, data):
         os.close(fd)
 
 
-def throughput(slot, inbox_path, count):
+def count_frames(inbox_path, count):
+    """The reader of a burst, in a process of its own so that the writer
+    cannot starve it: prints the frames seen and when the last one came."""
     inbox = Inbox(inbox_path)
-    inbox.drain()
-    seen = set()
-    arrived = [0.0]
-    done = threading.Event()
+    print("ready", flush=True)
+    seen, last, quiet_until = set(), 0.0, time.monotonic() + 60
+    while len(seen) < count and time.monotonic() < quiet_until:
+        for f in inbox.frames(0.5):
+            seen.add(seq_of(f))
+            last = time.monotonic()
+            quiet_until = last + 3
+    print(len(seen), last, flush=True)
 
-    def read():
-        quiet_until = None
-        while len(seen) < count:
-            got = inbox.frames(0.5)
-            now = time.monotonic()
-            for f in got:
-                seen.add(seq_of(f))
-                arrived[0] = now
-            if done.is_set():
-                if got:
-                    quiet_until = now + 3
-                elif quiet_until is None:
-                    quiet_until = now + 3
-                elif now > quiet_until:
-                    break
 
-    reader = threading.Thread(target=read)
-    reader.start()
+def throughput(slot, inbox_path, count):
+    Inbox(inbox_path).drain()
+    reader = subprocess.Popen([sys.executable, __file__, "count-frames", inbox_path, str(count)],
+                              stdout=subprocess.PIPE, text=True)
+    reader.stdout.readline()
     start = time.monotonic()
     for i in range(count):
         write_once(slot, block(i))
     written = time.monotonic()
-    done.set()
-    reader.join(timeout=120)
-    elapsed = arrived[0] - start
+    received, last = reader.communicate(timeout=180)[0].split()
+    received, elapsed = int(received), float(last) - start
     print(f"R throughput_count {count}")
-    print(f"R throughput_received {len(seen)}")
+    print(f"R throughput_received {received}")
     print(f"R throughput_write_rate {count / (written - start):.0f}")
-    print(f"R throughput_rate {len(seen) / elapsed:.0f}" if elapsed > 0 else "R throughput_rate 0")
+    print(f"R throughput_rate {received / elapsed:.0f}" if elapsed > 0 else "R throughput_rate 0")
 
 
 def latency(slot, inbox_path, count, direct=False):
@@ -133,7 +126,9 @@ def latency(slot, inbox_path, count, direct=False):
 
 def main():
     mode = sys.argv[1]
-    if mode == "throughput":
+    if mode == "count-frames":
+        count_frames(sys.argv[2], int(sys.argv[3]))
+    elif mode == "throughput":
         throughput(sys.argv[2], sys.argv[3], int(sys.argv[4]))
     elif mode == "latency":
         latency(sys.argv[2], sys.argv[3], int(sys.argv[4]))
