@@ -33,7 +33,7 @@ extern char **environ;
 namespace {
 using Clock = std::chrono::steady_clock;
 
-struct Relay {
+struct RelayProcess {
     std::string Wine;              // absolute path of the wine launcher
     std::vector<std::string> Args; // wine RELAY Z:\...\inbox
     std::vector<std::string> Env;
@@ -51,7 +51,7 @@ struct Inbox {
     InboxCounts Counts;
     bool Stopping = false;
     std::thread Writer;
-    std::unique_ptr<Relay> Relay_;
+    std::unique_ptr<RelayProcess> Relay;
 
     Inbox(std::size_t pipeCapacity) : Queue(InboxQueueLimit, pipeCapacity) {}
 };
@@ -114,7 +114,7 @@ void Realign(Inbox &inbox)
 }
 
 // Between fork and exec only async-signal-safe calls.
-pid_t Spawn(const Relay &relay, const std::vector<char *> &argv, const std::vector<char *> &envp)
+pid_t Spawn(const RelayProcess &relay, const std::vector<char *> &argv, const std::vector<char *> &envp)
 {
     const pid_t pid = fork();
     if (pid != 0)
@@ -136,7 +136,7 @@ pid_t Spawn(const Relay &relay, const std::vector<char *> &argv, const std::vect
 
 void Supervise(Inbox &inbox)
 {
-    Relay &relay = *inbox.Relay_;
+    RelayProcess &relay = *inbox.Relay;
     std::vector<char *> argv, envp;
     for (auto &a : relay.Args)
         argv.push_back(const_cast<char *>(a.c_str()));
@@ -278,7 +278,7 @@ bool StartRelay(const std::string &relayExe, const std::string &prefix, std::str
         error = "the inbox is not open";
         return false;
     }
-    if (Current->Relay_) {
+    if (Current->Relay) {
         error = "the relay already runs";
         return false;
     }
@@ -291,7 +291,7 @@ bool StartRelay(const std::string &relayExe, const std::string &prefix, std::str
         error = ErrnoText("Wine prefix " + prefix);
         return false;
     }
-    auto relay = std::make_unique<Relay>();
+    auto relay = std::make_unique<RelayProcess>();
     relay->Wine = FindInPath("wine");
     if (relay->Wine.empty()) {
         error = "cannot find the program wine in PATH (Debian: apt-get install wine)";
@@ -304,8 +304,8 @@ bool StartRelay(const std::string &relayExe, const std::string &prefix, std::str
     relay->Env.push_back(std::string("WINEPREFIX=") + pfx);
     relay->Env.push_back("WINEDEBUG=-all");
     Inbox &inbox = *Current;
-    inbox.Relay_ = std::move(relay);
-    inbox.Relay_->Supervisor = std::thread(Supervise, std::ref(inbox));
+    inbox.Relay = std::move(relay);
+    inbox.Relay->Supervisor = std::thread(Supervise, std::ref(inbox));
     return true;
 }
 
@@ -319,7 +319,7 @@ void CloseInbox()
         std::unique_lock<std::mutex> hold(inbox.Lock);
         // A short grace so that what arrived just before the end still reaches
         // a running station.
-        if (inbox.Relay_) {
+        if (inbox.Relay) {
             const auto until = Clock::now() + std::chrono::seconds(1);
             int unread = 0;
             while (Clock::now() < until &&
@@ -329,22 +329,22 @@ void CloseInbox()
             }
         }
         inbox.Stopping = true;
-        if (inbox.Relay_ && inbox.Relay_->Pid > 0)
-            kill(inbox.Relay_->Pid, SIGTERM);
+        if (inbox.Relay && inbox.Relay->Pid > 0)
+            kill(inbox.Relay->Pid, SIGTERM);
     }
     inbox.Changed.notify_all();
     const std::uint64_t one = 1;
     if (write(inbox.Wake.get(), &one, sizeof one) < 0) {
         // The writer still wakes within its poll timeout.
     }
-    if (inbox.Relay_) {
+    if (inbox.Relay) {
         // A relay that ignores SIGTERM is killed after two seconds.
         const auto until = Clock::now() + std::chrono::seconds(2);
         for (;;) {
             pid_t pid;
             {
                 const std::lock_guard<std::mutex> hold(inbox.Lock);
-                pid = inbox.Relay_->Pid;
+                pid = inbox.Relay->Pid;
             }
             if (pid <= 0)
                 break;
@@ -354,7 +354,7 @@ void CloseInbox()
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        inbox.Relay_->Supervisor.join();
+        inbox.Relay->Supervisor.join();
     }
     inbox.Writer.join();
     unlink(inbox.FifoPath.c_str());

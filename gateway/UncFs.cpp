@@ -190,8 +190,10 @@ try {
 
 // An open with O_TRUNC asks for this; a mailslot has nothing to cut.
 int Truncate(const char *path, off_t, fuse_file_info *)
-{
+try {
     return Parse(path).What == Place::Slot ? 0 : -EACCES;
+} catch (...) {
+    return -EIO;
 }
 
 fuse_operations Operations()
