@@ -301,6 +301,15 @@ TEST_F(DaemonTest, JunkChangesNothingAndIsNeverAnswered)
     }
     EXPECT_LE(answers, 1500);
     EXPECT_TRUE(Next(bcast137_.get(), 50).empty()) << "junk must not make it broadcast";
+    // A request that claims to come from the broadcast address is never
+    // answered: the answer would go to every host.
+    ASSERT_TRUE(SendTo(bcast137_.get(), {Self, NameServicePort}, valid.data(), valid.size()));
+    const auto claim = BuildRegistration(9, Name("alice"), false, Bcast);
+    ASSERT_TRUE(SendTo(bcast137_.get(), {Self, NameServicePort}, claim.data(), claim.size()));
+    const auto unique = Messenger(Name("carol"), "x");
+    ASSERT_TRUE(SendTo(bcast138_.get(), {Self, DatagramPort}, unique.data(), unique.size()));
+    EXPECT_TRUE(Next(bcast137_.get(), 300).empty());
+    EXPECT_TRUE(Next(bcast138_.get(), 50).empty());
     ToDaemon(peer137_.get(), NameServicePort, BuildNameQuery(0x7777, Name("alice")));
     EXPECT_EQ(NextName(peer137_.get()).TransactionId, 0x7777);
     EXPECT_GT(daemon_->Counts().NameMalformed + daemon_->Counts().DroppedTotal(), 100u);
