@@ -5,6 +5,7 @@
 #include "gateway/codec/NameService.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <poll.h>
 #include <random>
 #include <sys/eventfd.h>
@@ -389,6 +390,13 @@ bool Daemon::ForStation(const NetbiosName &d) const
 
 void Daemon::HandleDatagram(const std::uint8_t *data, std::size_t size, const Endpoint &from)
 {
+    if (size == DatagramErrorSize && data[0] == DatagramErrorType && from.Address != config_.Iface.Address) {
+        // The host we sent to no longer holds the name: ask again next time.
+        resolver_->ForgetOwner(from.Address);
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02x", data[10]);
+        Log(std::string("DATAGRAM ERROR ") + code + " from " + Where(from));
+    }
     ParsedDatagram header;
     DatagramDrop drop = ParseDatagram(data, size, header);
     if (drop == DatagramDrop::None && !ForStation(header.Header.Destination)) {

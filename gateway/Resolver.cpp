@@ -111,3 +111,9 @@ void Resolver::Forget(const NetbiosName &name, Ipv4 owner)
         (it->second.Found.Group || it->second.Found.Address == owner))
         cache_.erase(it);
 }
+
+void Resolver::ForgetOwner(Ipv4 owner)
+{
+    for (auto it = cache_.begin(); it != cache_.end();)
+        it = !it->second.Found.Group && it->second.Found.Address == owner ? cache_.erase(it) : std::next(it);
+}

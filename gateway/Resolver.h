@@ -63,6 +63,9 @@ public:
                                      Ipv4 from, SteadyTime now);
     // The owner released the name: its cached answer is stale.
     void Forget(const NetbiosName &name, Ipv4 owner);
+    // A host said it holds no name we sent to (DATAGRAM ERROR): every unique
+    // name cached at its address is stale.
+    void ForgetOwner(Ipv4 owner);
     std::size_t InFlight() const { return lookups_.size(); }
 
 private:

@@ -268,6 +268,16 @@ TEST_F(DaemonTest, ResolvesByQueryAndSendsToTheOwner)
     ASSERT_EQ(ParseMessengerDatagram(group.data(), group.size(), m), DatagramDrop::None);
     EXPECT_EQ(m.Header.Type, DirectGroup);
 
+    // BOB's host says it no longer holds the name: the next send asks again.
+    const auto error = BuildDatagramError(1, Peer, DatagramPort, NameNotPresent);
+    ToDaemon(peer138_.get(), DatagramPort, error);
+    std::thread again([&] { found = daemon_->Lookup("bob"); });
+    const NameServicePacket q2 = NextName(bcast137_.get());
+    EXPECT_EQ(q2.Name, Name("bob"));
+    ToDaemon(peer137_.get(), NameServicePort, BuildPositiveQueryResponse(q2.TransactionId, q2.Name, 0, false, Peer));
+    again.join();
+    EXPECT_TRUE(found);
+
     // Nobody answers: six queries, then "no such name"; nothing is sent.
     EXPECT_FALSE(daemon_->Send("nobody", reinterpret_cast<const std::uint8_t *>("x"), 1));
     int queries = 0;

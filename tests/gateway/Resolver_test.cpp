@@ -112,6 +112,26 @@ TEST(Resolver, ReleaseByTheOwnerDropsTheCachedAnswer)
     EXPECT_FALSE(r.Cached(Name("bob"), T0 + 1s));
 }
 
+TEST(Resolver, ADatagramErrorFromTheOwnerDropsItsUniqueNames)
+{
+    Resolver r(1);
+    const struct {
+        const char *name;
+        bool group;
+        Ipv4 from;
+        bool kept;
+    } answers[] = {{"bob", false, Bob, false}, {"bob-pc", false, Bob, false},
+                   {"carol", false, Bob + 1, true}, {"team", true, Bob, true}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        r.Begin(Name(answers[i].name), i, T0);
+        const std::uint16_t id = r.Due(T0).Queries.at(0).TrnId;
+        ASSERT_EQ(r.OnAnswer(Name(answers[i].name), id, answers[i].group, answers[i].from, T0).size(), 1u);
+    }
+    r.ForgetOwner(Bob);
+    for (const auto &a : answers)
+        EXPECT_EQ(r.Cached(Name(a.name), T0 + 1s).has_value(), a.kept) << a.name;
+}
+
 TEST(Resolver, CacheStaysBounded)
 {
     Resolver r(1);
