@@ -1,10 +1,14 @@
 // The promises of the Wine test harness that other tests build on: Unix
 // commands run to their end, a station has handled what was posted to it
-// when WaitUntilHandled returns, and a station started with its own USER
-// signs with it, also when it runs to its end.
+// when WaitUntilHandled returns, a station started with its own USER
+// signs with it, also when it runs to its end, and stations run the file
+// under test, 32-bit or 64-bit.
 #include "tests/wine/Station.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
 
 using namespace wine;
 
@@ -57,4 +61,24 @@ TEST(ShellHarness, StationsStartedWithTheirOwnUser)
     EXPECT_NE(RunToEnd(Launch{"/S bob \"two words\"", {{"USER", "erin"}}}), STILL_ACTIVE);
     ASSERT_TRUE(bob.WaitForBlocks(2));
     EXPECT_EQ(bob.Blocks()[1], MessageBlock("erin", "bob", SignedText("two words", "erin")));
+}
+
+TEST(ShellHarness, StationsRunAsTheMachineOfTheFileUnderTest)
+{
+    std::ifstream exe(StationExe(), std::ios::binary);
+    std::uint32_t header = 0;
+    std::uint16_t machine = 0;
+    exe.seekg(0x3C).read(reinterpret_cast<char *>(&header), sizeof header);
+    exe.seekg(header + 4).read(reinterpret_cast<char *>(&machine), sizeof machine);
+    ASSERT_TRUE(exe) << StationExeUnixPath();
+    ASSERT_TRUE(machine == 0x14C || machine == 0x8664) << std::hex << machine;
+
+    Station station;
+    ASSERT_TRUE(station.Window());
+    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, station.Pid());
+    ASSERT_TRUE(process);
+    BOOL wow = FALSE;
+    EXPECT_TRUE(IsWow64Process(process, &wow));
+    CloseHandle(process);
+    EXPECT_EQ(wow != FALSE, machine == 0x14C) << StationExeUnixPath();
 }

@@ -243,12 +243,14 @@ int MarkerStatus(const std::string &marker)
 
 std::string StationExe()
 {
-    return WindowsPathOf(TINDREL_EXE_UNIX_PATH);
+    return WindowsPathOf(StationExeUnixPath());
 }
 
 std::string StationExeUnixPath()
 {
-    return TINDREL_EXE_UNIX_PATH;
+    // Set per test by tests/CMakeLists.txt to drive the 32-bit build.
+    const char *chosen = std::getenv("TINDREL_STATION_EXE");
+    return chosen && *chosen ? chosen : TINDREL_EXE_UNIX_PATH;
 }
 
 std::string ComputerName()

@@ -22,7 +22,8 @@ namespace wine {
 // is generous: two tests share two cores with whatever else the machine runs.
 bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000, int stepMs = 20);
 
-// Windows and Unix path of the tindrel.exe under test.
+// Windows and Unix path of the tindrel.exe under test: $TINDREL_STATION_EXE
+// when set (a Unix path), otherwise the one of this build.
 std::string StationExe();
 std::string StationExeUnixPath();
 
