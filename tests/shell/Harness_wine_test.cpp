@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <fstream>
-
 using namespace wine;
 
 TEST(ShellHarness, UnixCommandsRunToTheirEndAndGiveTheirStatus)
@@ -65,13 +62,9 @@ TEST(ShellHarness, StationsStartedWithTheirOwnUser)
 
 TEST(ShellHarness, StationsRunAsTheMachineOfTheFileUnderTest)
 {
-    std::ifstream exe(StationExe(), std::ios::binary);
-    std::uint32_t header = 0;
-    std::uint16_t machine = 0;
-    exe.seekg(0x3C).read(reinterpret_cast<char *>(&header), sizeof header);
-    exe.seekg(header + 4).read(reinterpret_cast<char *>(&machine), sizeof machine);
-    ASSERT_TRUE(exe) << StationExeUnixPath();
-    ASSERT_TRUE(machine == 0x14C || machine == 0x8664) << std::hex << machine;
+    const WORD machine = StationMachine();
+    ASSERT_TRUE(machine == IMAGE_FILE_MACHINE_I386 || machine == IMAGE_FILE_MACHINE_AMD64)
+        << StationExeUnixPath() << ": " << std::hex << machine;
 
     Station station;
     ASSERT_TRUE(station.Window());
@@ -80,5 +73,5 @@ TEST(ShellHarness, StationsRunAsTheMachineOfTheFileUnderTest)
     BOOL wow = FALSE;
     EXPECT_TRUE(IsWow64Process(process, &wow));
     CloseHandle(process);
-    EXPECT_EQ(wow != FALSE, machine == 0x14C) << StationExeUnixPath();
+    EXPECT_EQ(wow != FALSE, machine == IMAGE_FILE_MACHINE_I386) << StationExeUnixPath();
 }

@@ -26,6 +26,9 @@ bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000, int ste
 // when set (a Unix path), otherwise the one of this build.
 std::string StationExe();
 std::string StationExeUnixPath();
+// Its PE machine: IMAGE_FILE_MACHINE_I386 or IMAGE_FILE_MACHINE_AMD64; 0
+// when the file cannot be read.
+WORD StationMachine();
 
 // The computer and user name of this prefix, as every station started
 // without other names reports them.
