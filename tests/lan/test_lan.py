@@ -344,7 +344,8 @@ class CrossStation(unittest.TestCase):
               file=sys.stderr, flush=True)
 
     def test_8_up_refuses_clashes_and_down_leaves_nothing_running(self):
-        for names in (["dave"], ["bob", "BOB"], ["workgroup"], ["eve", "eve-pc"], ["a.b"]):
+        for names in (["dave"], ["bob", "BOB"], ["workgroup"], ["eve", "eve-pc"], ["a.b"],
+                      ["dave:16"], ["dave:"], [":32"]):
             r = subprocess.run([sys.executable, str(LAN_TOOL), "up", *names],
                                capture_output=True, timeout=60)
             self.assertEqual(r.returncode, 1, names)
