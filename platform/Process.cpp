@@ -1,9 +1,11 @@
 // See Process.h.
 #include "platform/Process.h"
 #include "platform/Handles.h"
+#include "platform/TickCount.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
 std::string RawCommandLine()
@@ -12,10 +14,43 @@ std::string RawCommandLine()
     return line ? line : "";
 }
 
+namespace {
+// The last widened count; pop-up threads read the clock side by side.
+std::atomic<std::uint64_t> LastTicks{0};
+} // namespace
+
+// GetTickCount64 is missing on Windows XP: widen GetTickCount instead.
 std::uint64_t MillisecondsSinceBoot()
 {
-    return GetTickCount64();
+    std::uint64_t last = LastTicks.load();
+    for (;;) {
+        // Read after last was loaded, so never behind it, even when another
+        // thread stored a newer count in between.
+        const std::uint64_t now = ExtendTickCount(last, GetTickCount());
+        if (LastTicks.compare_exchange_weak(last, now))
+            return now;
+    }
 }
+
+#ifdef __MINGW32__
+// The static winpthreads of MinGW-w64 times its waits with GetTickCount64.
+// Defining the import slot it calls through keeps the linker from taking
+// kernel32's, so the program still starts on XP; the widened count serves
+// those intervals as well.
+namespace {
+ULONGLONG WINAPI WidenedTickCount64()
+{
+    return MillisecondsSinceBoot();
+}
+} // namespace
+
+#ifdef _WIN64
+extern "C" ULONGLONG(WINAPI *ImportedTickCount64)() __asm__("__imp_GetTickCount64");
+#else
+extern "C" ULONGLONG(WINAPI *ImportedTickCount64)() __asm__("__imp__GetTickCount64@0");
+#endif
+ULONGLONG(WINAPI *ImportedTickCount64)() = WidenedTickCount64;
+#endif
 
 namespace {
 struct ThreadStart {

@@ -42,7 +42,7 @@ done
 source "$root/scripts/winelib.sh"
 [ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh"
 
-win="$build/win"  # the Windows build folder of run.sh and tools/lan
+win="$build/win64"  # the Windows build folder of run.sh and tools/lan
 if [ -z "${TINDREL_SKIP_BUILD:-}" ]; then
     cmake -S "$root" -B "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
           -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -12,9 +12,9 @@ build=${TINDREL_BUILD:-$root/build}
 source "$root/scripts/winelib.sh"
 [ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh"
 
-cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build/win" -j2 --target tindrel
+cmake --build "$build/win64" -j2 --target tindrel
 
 run_dir="$build/run"
 mkdir -p "$run_dir"
@@ -26,4 +26,4 @@ fi
 wl_template "$run_dir"
 [ -d "$run_dir/station" ] || wl_clone "$run_dir" station >/dev/null
 echo "run: Zorvanta tindrel is running; end it with its system menu \"&Close\" or Ctrl+C"
-WINEPREFIX="$run_dir/station" wine "$build/win/tindrel.exe" "$@"
+WINEPREFIX="$run_dir/station" wine "$build/win64/tindrel.exe" "$@"

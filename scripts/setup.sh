@@ -8,6 +8,7 @@ packages=(
   googletest                       # sources for the cross-built test programs
   mingw-w64 mingw-w64-tools        # cross compiler, windres
   wine wine64                      # runs the program and its Windows tests
+  wine32:i386                      # runs the 32-bit build (needs the i386 architecture)
   xvfb xauth x11-utils xdotool     # virtual display, window inspection, real key presses
   fonts-liberation                 # Arial/Courier New metrics; without it Wine can crash drawing byte 0x98
   clang libclang-rt-14-dev         # libFuzzer and sanitizer runtimes for the fuzz targets
@@ -30,6 +31,9 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -qq
 # No recommends: imagemagick would otherwise pull in ghostscript's URW fonts,
 # which make Wine fall back to a font it cannot draw with.

@@ -9,7 +9,7 @@
 #   scripts/soak.sh                 the full soak: 10,000 hostile datagrams
 #   scripts/soak.sh --quick         a short one (1,000) for the test command
 #   SOAK_DATAGRAMS=N SOAK_SEED=S    other sizes and draws
-# Uses $TINDREL_BUILD (default build/) for win/tindrel.exe and builds the
+# Uses $TINDREL_BUILD (default build/) for win64/tindrel.exe and builds the
 # driver into $TINDREL_BUILD/soak; reuses the Wine template of
 # $TINDREL_WINE_DIR when there is one.
 set -euo pipefail
@@ -29,11 +29,11 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 seed=${SOAK_SEED:-$(date +%s)}
 
-exe="$build/win/tindrel.exe"
+exe="$build/win64/tindrel.exe"
 if [ ! -f "$exe" ]; then
-    cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
           -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$build/win" -j2 --target tindrel
+    cmake --build "$build/win64" -j2 --target tindrel
 fi
 driver="$build/soak/soak.exe"
 sources=("$root"/tests/soak/*.cpp "$root"/transport/Record.cpp "$root"/transport/ReceiveBook.cpp

@@ -30,24 +30,30 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 step "fuzz targets (libFuzzer, ASan + UBSan, bounded)"
 "$root/scripts/fuzz.sh" "${TINDREL_FUZZ_SECONDS:-12}"
 
-step "Windows build (MinGW-w64, static)"
-cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build/win" -j"$jobs"
+step "Windows builds, 32-bit and 64-bit (MinGW-w64, static)"
+TINDREL_BUILD="$build" TINDREL_JOBS="$jobs" "$root/scripts/build.sh"
 
-step "Windows tests under Wine"
+step "Windows tests under Wine, 64-bit station; what both files import"
 wine_dir="$build/wine"
 mkdir -p "$wine_dir"
 trap 'wl_stop "$wine_dir"' EXIT
 wl_start_xvfb "$wine_dir"
 wl_template "$wine_dir"
 export TINDREL_WINE_DIR="$wine_dir"
-ctest --test-dir "$build/win" --output-on-failure -j"$wine_jobs" --timeout 300
+# Labels: win64, win32 (the station each test drives), imports (the check of
+# both files against the Windows XP list).
+ctest --test-dir "$build/win64" --output-on-failure -j"$wine_jobs" --timeout 300 -L 'win64|imports'
+
+step "the gateway's station side under Wine (file system, inbox, relay)"
+"$root/tests/gateway/station_side_wine.sh" "$build/native" "$build/win64"
+
+step "Windows tests under Wine, 32-bit station (a subset)"
+ctest --test-dir "$build/win64" --output-on-failure -j"$wine_jobs" --timeout 300 -L win32
 
 step "soak under Wine (short; the full one is scripts/soak.sh)"
 TINDREL_BUILD="$build" "$root/scripts/soak.sh" --quick
 
-step "cross-station tests (three stations under tools/lan)"
+step "network suite: stations with their gateways on hosts in namespaces (tests/lan)"
 TINDREL_BUILD="$build" "$root/tests/lan/run.sh"
 
 step "all tests passed"

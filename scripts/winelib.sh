@@ -4,7 +4,8 @@
 #
 #   wl_start_xvfb DIR        starts Xvfb on a free display, exports DISPLAY,
 #                            remembers its pid in DIR/xvfb.pid
-#   wl_template DIR          makes (once) a booted prefix in DIR/template
+#   wl_template DIR          makes (once) a booted prefix in DIR/template,
+#                            one that runs 32-bit and 64-bit programs
 #   wl_clone DIR NAME        clones the template into DIR/NAME (0.03 s) and
 #                            echoes its path
 #   wl_stop DIR              stops every wineserver of prefixes below DIR and
@@ -33,7 +34,9 @@ wl_start_xvfb() {
 wl_template() {
     local dir=$1
     local t="$dir/template"
-    if [ -f "$t/.ready" ]; then return 0; fi
+    # Booted with wine32 installed, a prefix runs 32-bit programs too (it has
+    # a syswow64); one booted before that is made again.
+    if [ -f "$t/.ready" ] && [ -d "$t/drive_c/windows/syswow64" ]; then return 0; fi
     rm -rf "$t"
     mkdir -p "$t"
     WINEPREFIX="$t" wineboot -i >/dev/null 2>&1 || true
@@ -44,6 +47,10 @@ wl_template() {
     WINEPREFIX="$t" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
         /v "Courier New" /d "Liberation Mono" /f >/dev/null 2>&1 || true
     WINEPREFIX="$t" wineserver -w
+    if [ ! -d "$t/drive_c/windows/syswow64" ]; then
+        echo "winelib: $t runs no 32-bit programs: is wine32:i386 installed? (scripts/setup.sh)" >&2
+        return 1
+    fi
     touch "$t/.ready"
 }
 

@@ -2,9 +2,10 @@
 # The cross-station acceptance suite over real network namespaces: first the
 # namespace LAN and the test B-node on their own; then three stations under
 # tools/lan, each the real tindrel.exe with its own tindrel-gateway on a host
-# of its own; then scripts/run.sh --lan inside a namespace whose interface
-# plays the machine's network. Removes every namespace and stops every
-# process it started, whether the tests pass or not. Needs root.
+# of its own; then a 64-bit and a 32-bit station; then scripts/run.sh --lan
+# inside a namespace whose interface plays the machine's network. Removes
+# every namespace and stops every process it started, whether the tests pass
+# or not. Needs root.
 #   tests/lan/run.sh            builds what is missing, runs the suite
 # Uses $TINDREL_BUILD (default build/ of this checkout) and keeps its LAN
 # state in $TINDREL_BUILD/lan-test, apart from a LAN started by hand; its
@@ -31,4 +32,4 @@ suite() {
 }
 trap 'kill -TERM $tests 2>/dev/null; exit 130' INT TERM
 suite "$root/tests/netns/test_netns.py" && suite "$root/tests/lan/test_lan.py" &&
-    suite "$root/tests/lan/test_run_lan.py"
+    suite "$root/tests/lan/test_kinds.py" && suite "$root/tests/lan/test_run_lan.py"

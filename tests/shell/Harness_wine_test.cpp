@@ -1,7 +1,8 @@
 // The promises of the Wine test harness that other tests build on: Unix
 // commands run to their end, a station has handled what was posted to it
-// when WaitUntilHandled returns, and a station started with its own USER
-// signs with it, also when it runs to its end.
+// when WaitUntilHandled returns, a station started with its own USER
+// signs with it, also when it runs to its end, and stations run the file
+// under test, 32-bit or 64-bit.
 #include "tests/wine/Station.h"
 
 #include <gtest/gtest.h>
@@ -57,4 +58,20 @@ TEST(ShellHarness, StationsStartedWithTheirOwnUser)
     EXPECT_NE(RunToEnd(Launch{"/S bob \"two words\"", {{"USER", "erin"}}}), STILL_ACTIVE);
     ASSERT_TRUE(bob.WaitForBlocks(2));
     EXPECT_EQ(bob.Blocks()[1], MessageBlock("erin", "bob", SignedText("two words", "erin")));
+}
+
+TEST(ShellHarness, StationsRunAsTheMachineOfTheFileUnderTest)
+{
+    const WORD machine = StationMachine();
+    ASSERT_TRUE(machine == IMAGE_FILE_MACHINE_I386 || machine == IMAGE_FILE_MACHINE_AMD64)
+        << StationExeUnixPath() << ": " << std::hex << machine;
+
+    Station station;
+    ASSERT_TRUE(station.Window());
+    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, station.Pid());
+    ASSERT_TRUE(process);
+    BOOL wow = FALSE;
+    EXPECT_TRUE(IsWow64Process(process, &wow));
+    CloseHandle(process);
+    EXPECT_EQ(wow != FALSE, machine == IMAGE_FILE_MACHINE_I386) << StationExeUnixPath();
 }

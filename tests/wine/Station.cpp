@@ -163,6 +163,18 @@ bool StartDirectly(const Launch &launch, PROCESS_INFORMATION &process)
                           &si, &process) != 0;
 }
 
+// The Wine loader for the station. With wine32 installed, Debian's `wine`
+// runs the 32-bit loader, which hands a 64-bit program on to wine64 and so
+// now and then leaves a short-lived process of the station's name first:
+// start a 64-bit station with wine64 at once.
+std::string LoaderFor(WORD machine)
+{
+    const std::string wine64 = "/usr/lib/wine/wine64";
+    if (machine == IMAGE_FILE_MACHINE_AMD64 && FileExists(WindowsPathOf(wine64)))
+        return wine64;
+    return "wine";
+}
+
 // A station started from Unix with its own environment (see Launch::Env).
 // Finds its process as the tindrel.exe that was not there before; the
 // process handle stays null when it ended before it was seen.
@@ -171,7 +183,7 @@ bool StartThroughShell(const Launch &launch, PROCESS_INFORMATION &process, std::
     std::string body = "/usr/bin/env";
     for (const auto &[name, value] : launch.Env)
         body += " " + ShellQuoted(name + "=" + value);
-    body += " wine " + ShellQuoted(StationExeUnixPath());
+    body += " " + LoaderFor(StationMachine()) + " " + ShellQuoted(StationExeUnixPath());
     if (!launch.Arguments.empty())
         body += " " + launch.Arguments;
     const std::set<DWORD> before = StationProcesses();
@@ -243,12 +255,32 @@ int MarkerStatus(const std::string &marker)
 
 std::string StationExe()
 {
-    return WindowsPathOf(TINDREL_EXE_UNIX_PATH);
+    return WindowsPathOf(StationExeUnixPath());
 }
 
 std::string StationExeUnixPath()
 {
-    return TINDREL_EXE_UNIX_PATH;
+    // Set per test by tests/CMakeLists.txt to drive the 32-bit build.
+    const char *chosen = std::getenv("TINDREL_STATION_EXE");
+    return chosen && *chosen ? chosen : TINDREL_EXE_UNIX_PATH;
+}
+
+WORD StationMachine()
+{
+    HANDLE file = CreateFileA(StationExe().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    IMAGE_DOS_HEADER dos = {};
+    DWORD pe = 0, got = 0;
+    WORD machine = 0;
+    if (ReadFile(file, &dos, sizeof dos, &got, nullptr) && got == sizeof dos &&
+        SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+        ReadFile(file, &pe, sizeof pe, &got, nullptr) && got == sizeof pe &&
+        pe == IMAGE_NT_SIGNATURE && !ReadFile(file, &machine, sizeof machine, &got, nullptr))
+        machine = 0;
+    CloseHandle(file);
+    return machine;
 }
 
 std::string ComputerName()

@@ -22,9 +22,13 @@ namespace wine {
 // is generous: two tests share two cores with whatever else the machine runs.
 bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000, int stepMs = 20);
 
-// Windows and Unix path of the tindrel.exe under test.
+// Windows and Unix path of the tindrel.exe under test: $TINDREL_STATION_EXE
+// when set (a Unix path), otherwise the one of this build.
 std::string StationExe();
 std::string StationExeUnixPath();
+// Its PE machine: IMAGE_FILE_MACHINE_I386 or IMAGE_FILE_MACHINE_AMD64; 0
+// when the file cannot be read.
+WORD StationMachine();
 
 // The computer and user name of this prefix, as every station started
 // without other names reports them.
