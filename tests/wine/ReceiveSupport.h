@@ -10,13 +10,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace wine {
@@ -195,6 +198,175 @@ inline std::string ReceiptBlock(const std::string &sender, const std::string &re
 {
     return MessageBlock(sender, recipient, "\x03\x04\x03");
 }
+
+// --- The window while the station works -------------------------------------
+
+// Sends the window a message (WM_NULL) every stepMs from a thread of its
+// own and times each answer: how long keys, clicks and painting would wait.
+// A window of this process that does nothing else is asked the same way
+// beside it: a wait that this idle window saw too was the machine's (other
+// tests and programs on its two cores), not the station's, and is excused.
+class AnswerProbe {
+public:
+    explicit AnswerProbe(HWND window, int stepMs = 20)
+    {
+        idle_ = std::thread([this] { RunIdleWindow(); });
+        WaitUntil([&] { return idleWindow_ != nullptr; }, 10000, 5);
+        idleProbe_ = std::thread([this, stepMs] {
+            Probe(idleWindow_, stepMs, [this](DWORD start, DWORD end) {
+                if (end - start > IdleStallMs) {
+                    const std::lock_guard<std::mutex> hold(lock_);
+                    stalls_.push_back({start, end});
+                }
+            });
+        });
+        probe_ = std::thread([this, window, stepMs] {
+            Probe(window, stepMs, [this](DWORD start, DWORD end) {
+                const std::lock_guard<std::mutex> hold(lock_);
+                answers_.push_back({start, end});
+            });
+        });
+    }
+    ~AnswerProbe() { Stop(); }
+    AnswerProbe(const AnswerProbe &) = delete;
+    AnswerProbe &operator=(const AnswerProbe &) = delete;
+
+    void Stop()
+    {
+        stop_ = true;
+        for (std::thread *t : {&probe_, &idleProbe_})
+            if (t->joinable())
+                t->join();
+        if (idle_.joinable()) {
+            PostThreadMessageA(idleThread_, WM_QUIT, 0, 0);
+            idle_.join();
+        }
+    }
+    // GetTickCount readings: did the idle window wait too, between them?
+    bool MachineStalled(DWORD from, DWORD to) const
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        for (const auto &[start, end] : stalls_)
+            if (start < to && from < end)
+                return true;
+        return false;
+    }
+    // The longest answer, stalls of the machine included.
+    long long WorstMs() const { return Worst(false); }
+    // The longest answer that the idle window did not share.
+    long long WorstOwnMs() const { return Worst(true); }
+    std::size_t Samples() const
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return answers_.size();
+    }
+    std::size_t Excused(long long boundMs) const
+    {
+        std::size_t n = 0;
+        for (const auto &[start, end] : Answers())
+            n += end - start >= boundMs && MachineStalled(start, end);
+        return n;
+    }
+    bool AllAnswered() const { return !failed_; }
+
+private:
+    static constexpr DWORD IdleStallMs = 50;
+    using Span = std::pair<DWORD, DWORD>;
+
+    void RunIdleWindow()
+    {
+        idleThread_ = GetCurrentThreadId();
+        MSG msg = {};
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue exists before the window
+        idleWindow_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      nullptr, nullptr);
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageA(&msg);
+        DestroyWindow(idleWindow_);
+    }
+    template <typename Record>
+    void Probe(HWND window, int stepMs, Record record)
+    {
+        while (!stop_) {
+            const DWORD start = GetTickCount();
+            DWORD_PTR ignored = 0;
+            if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored))
+                failed_ = true;
+            record(start, GetTickCount());
+            Sleep(static_cast<DWORD>(stepMs));
+        }
+    }
+    std::vector<Span> Answers() const
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return answers_;
+    }
+    long long Worst(bool own) const
+    {
+        long long worst = 0;
+        for (const auto &[start, end] : Answers())
+            if (!own || !MachineStalled(start, end))
+                worst = std::max(worst, static_cast<long long>(end - start));
+        return worst;
+    }
+
+    std::atomic<bool> stop_{false}, failed_{false};
+    std::atomic<HWND> idleWindow_{nullptr};
+    std::atomic<DWORD> idleThread_{0};
+    mutable std::mutex lock_;
+    std::vector<Span> answers_, stalls_;
+    std::thread idle_, idleProbe_, probe_;
+};
+
+// Reads a window's title every stepMs from the system's copy (which answers
+// while the owner's thread is busy) and keeps, for each title, how long it
+// was seen in one stretch at the most.
+class TitleWatch {
+public:
+    explicit TitleWatch(HWND window, int stepMs = 10)
+        : thread_([this, window, stepMs] {
+              std::string last;
+              DWORD since = GetTickCount();
+              while (!stop_) {
+                  char title[512] = {};
+                  GetWindowTextA(window, title, sizeof title);
+                  const DWORD now = GetTickCount();
+                  const std::lock_guard<std::mutex> hold(lock_);
+                  if (title != last) {
+                      last = title;
+                      since = now;
+                  }
+                  long long &longest = held_[last];
+                  longest = std::max(longest, static_cast<long long>(now - since));
+                  Sleep(static_cast<DWORD>(stepMs));
+              }
+          })
+    {
+    }
+    ~TitleWatch() { Stop(); }
+    TitleWatch(const TitleWatch &) = delete;
+    TitleWatch &operator=(const TitleWatch &) = delete;
+
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // The longest stretch the title was seen, in ms; -1 when never seen.
+    long long HeldMs(const std::string &title) const
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        const auto found = held_.find(title);
+        return found == held_.end() ? -1 : found->second;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    mutable std::mutex lock_;
+    std::map<std::string, long long> held_;
+    std::thread thread_;
+};
 
 // --- Writing many datagrams ----------------------------------------------------
 
