@@ -293,6 +293,13 @@ class CrossStation(unittest.TestCase):
         # holds the receipt alone, nothing of the /S copy's send.
         self.assertTrue(carol_before[0].startswith("Command line parameters:"), carol_before)
         self.assertEqual(self.lan.history("carol"), receipt)
+        # A name no station has: /S's failure status comes through, with the name.
+        r = subprocess.run([sys.executable, str(LAN_TOOL), "send", "carol", "nobody", "hi"],
+                           capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr.decode().splitlines(),
+                         ["lan: send: nobody could not be reached from carol "
+                          "(tindrel.exe /S ended with exit status 1)"])
 
     def test_6_workgroup_reaches_every_station_and_each_answer_is_logged(self):
         # Sent by bob: the only station that has logged no receipt yet, so
