@@ -44,6 +44,9 @@ wl_template "$wine_dir"
 export TINDREL_WINE_DIR="$wine_dir"
 ctest --test-dir "$build/win" --output-on-failure -j"$wine_jobs" --timeout 300
 
+step "scripts/run.sh started again beside its running station"
+TINDREL_BUILD="$build" "$root/tests/scripts/run_test.sh"
+
 step "soak under Wine (short; the full one is scripts/soak.sh)"
 TINDREL_BUILD="$build" "$root/scripts/soak.sh" --quick
 
