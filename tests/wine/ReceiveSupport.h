@@ -3,7 +3,8 @@
 // the history entries and pop-up boxes of a station, the stamps it may have
 // written within a stretch of time (rendered by the platform's own
 // formatters, independently of the program), the receipt bytes it writes,
-// and traps at the paths a forged sender would point a receipt to.
+// traps at the paths a forged sender would point a receipt to, and how long
+// the station's window takes to answer and its title holds while it works.
 #pragma once
 
 #include "tests/wine/Station.h"
