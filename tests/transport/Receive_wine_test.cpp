@@ -144,15 +144,19 @@ TEST(ReceiveReceipts, LoggedOncePerSenderUnlessRepeated)
 // receipts are logged, one a second with the title naming each station for
 // that second, the window answers at once: a sent message within 100 ms
 // (asked every 20 ms), typed characters as soon as they are asked for. A
-// message behind the receipts is still shown and answered. A wait that a
-// window of this test process saw at the same moment is the busy machine's
-// and is excused (see AnswerProbe), but only now and then.
+// message behind the receipts is still shown and answered. The bounds are
+// over the floor of the run: the longest wait of an idle window of this test
+// process, which is what the busy machine adds (see AnswerProbe); even so,
+// one answer in 200 may miss it on a loaded machine.
 TEST(ReceiveReceiptsWindow, AnswersWhileReceiptsFromSixAndFiftyStationsAreLogged)
 {
     constexpr long long AnswerBoundMs = 100;
+    // On a busy machine one answer in 200 may take longer, but none may come
+    // near the second the window used to freeze for.
+    constexpr long long AnyAnswerBoundMs = 500;
     // A typed key is seen here after its own message and two round trips of
     // ours per look at the field: "at once" against the second it waited.
-    constexpr long long TypingBoundMs = 250;
+    constexpr long long TypingBoundMs = 500;
     for (const int senders : {6, 50}) {
         SCOPED_TRACE(std::to_string(senders) + " senders");
         MailslotSink alice("alice");
@@ -172,36 +176,31 @@ TEST(ReceiveReceiptsWindow, AnswersWhileReceiptsFromSixAndFiftyStationsAreLogged
         SetTextOf(station.Message(), "");
         std::string typed;
         long long worstTypingMs = 0;
-        int typingStalls = 0;
         const bool answered = WaitUntil(
             [&] {
                 typed += static_cast<char>('a' + typed.size() % 26);
                 const DWORD start = GetTickCount();
                 station.Type(station.Message(), typed.substr(typed.size() - 1));
-                WaitUntil([&] { return TextOf(station.Message()) == typed; }, 5000, 2);
-                const DWORD end = GetTickCount();
-                if (probe.MachineStalled(start, end))
-                    ++typingStalls;
-                else
-                    worstTypingMs = std::max(worstTypingMs, static_cast<long long>(end - start));
+                WaitUntil([&] { return TextOf(station.Message()) == typed; }, 5000, 10);
+                worstTypingMs =
+                    std::max(worstTypingMs, static_cast<long long>(GetTickCount() - start));
                 return !alice.Blocks().empty();
             },
             senders * 1500 + 30000, 250);
         probe.Stop();
         titles.Stop();
-        std::printf("%d receipts: worst answer %lld ms, %lld ms with the machine's own stalls "
-                    "(%zu of %zu answers of %lld ms or more excused); worst typed key %lld ms "
-                    "(%d of %zu excused)\n",
-                    senders, probe.WorstOwnMs(), probe.WorstMs(), probe.Excused(AnswerBoundMs),
-                    probe.Samples(), AnswerBoundMs, worstTypingMs, typingStalls, typed.size());
+        const long long floorMs = probe.IdleWorstMs();
+        const int slow = probe.SlowerThan(AnswerBoundMs + floorMs);
+        std::printf("%d receipts: worst answer %lld ms, %d of %d answers over %lld ms; worst "
+                    "typed key %lld ms; floor (an idle window of the test) %lld ms\n",
+                    senders, probe.WorstMs(), slow, probe.Samples(), AnswerBoundMs + floorMs,
+                    worstTypingMs, floorMs);
         ASSERT_TRUE(answered) << "the message behind the receipts was not answered";
         EXPECT_EQ(alice.Blocks().at(0), StationReceipt(""));
         EXPECT_TRUE(probe.AllAnswered());
-        EXPECT_LT(probe.WorstOwnMs(), AnswerBoundMs);
-        EXPECT_LT(worstTypingMs, TypingBoundMs);
-        // Excuses are for the odd stall of a busy machine, not for most answers.
-        EXPECT_LT(probe.Excused(AnswerBoundMs) * 10, probe.Samples());
-        EXPECT_LT(typingStalls * 4, static_cast<int>(typed.size()));
+        EXPECT_LE(slow * 200, probe.Samples());
+        EXPECT_LT(probe.WorstMs(), AnyAnswerBoundMs + floorMs);
+        EXPECT_LT(worstTypingMs, TypingBoundMs + floorMs);
         EXPECT_EQ(TextOf(station.Message()), typed);
 
         // One line per receipt, in order, each stamped with a second of its
