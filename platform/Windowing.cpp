@@ -50,6 +50,16 @@ void PostPollRequest(WindowHandle window)
     PostMessageA(window, WM_TIMER, 0, 0);
 }
 
+void StartWindowTimer(WindowHandle window, unsigned id, unsigned milliseconds)
+{
+    SetTimer(window, id, milliseconds, nullptr);
+}
+
+void StopWindowTimer(WindowHandle window, unsigned id)
+{
+    KillTimer(window, id);
+}
+
 namespace {
 // Nothing is drawn while the pane is marked invisible: the control only
 // updates its text, lines and scroll state, and the invalidation at the end
@@ -68,7 +78,9 @@ public:
     {
         if (!(style_ & WS_VISIBLE))
             return;
-        SetWindowLongA(edit_, GWL_STYLE, style_);
+        // Visibility only: the control may have changed other bits of its
+        // style meanwhile, and those are its own.
+        SetWindowLongA(edit_, GWL_STYLE, GetWindowLongA(edit_, GWL_STYLE) | WS_VISIBLE);
         RedrawWindow(edit_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
     }
     DrawingDeferred(const DrawingDeferred &) = delete;

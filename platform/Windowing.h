@@ -21,6 +21,10 @@ void GiveFocus(WindowHandle window);
 
 // A WM_TIMER with identifier 0 and no argument, taken by the main loop's poll hook.
 void PostPollRequest(WindowHandle window);
+// A timer of the window whose messages reach the main loop every
+// milliseconds; starting it again with the same identifier restarts the count.
+void StartWindowTimer(WindowHandle window, unsigned id, unsigned milliseconds);
+void StopWindowTimer(WindowHandle window, unsigned id);
 
 // Sets an edit control's whole text; the control is repainted when the
 // thread's queue has nothing more pressing.

@@ -50,6 +50,9 @@ step "the gateway's station side under Wine (file system, inbox, relay)"
 step "Windows tests under Wine, 32-bit station (a subset)"
 ctest --test-dir "$build/win64" --output-on-failure -j"$wine_jobs" --timeout 300 -L win32
 
+step "scripts/run.sh started again beside its running station"
+TINDREL_BUILD="$build" "$root/tests/scripts/run_test.sh"
+
 step "soak under Wine (short; the full one is scripts/soak.sh)"
 TINDREL_BUILD="$build" "$root/scripts/soak.sh" --quick
 

@@ -13,7 +13,8 @@
 
 namespace {
 // /S: the second argument is the recipient, every further one a line.
-void SendFromCommandLine(const CommandLine &args)
+// True when the block was written.
+bool SendFromCommandLine(const CommandLine &args)
 {
     // Put in directly, so the field's typing limit does not apply.
     SetWindowTextA(RecipientEdit, args.Argument(2).c_str());
@@ -23,7 +24,7 @@ void SendFromCommandLine(const CommandLine &args)
     if (text.size() >= 2)
         text.erase(text.size() - 2);
     SetWindowTextA(MessageEdit, text.c_str());
-    ComposeAndSend();
+    return ComposeAndSend();
 }
 
 void RewireSystemMenu()
@@ -40,7 +41,10 @@ int Main()
     LoadStampSettings(ThreadLocaleSource());
     // Looked up before this copy's own class and window exist.
     const HWND runningCopy = FindWindowA(WindowClassName, nullptr);
-    CreateMainWindow();
+    // Without its window the program could neither be seen nor ended; it
+    // shows no errors, so its exit status is all a caller gets.
+    if (!CreateMainWindow())
+        ExitApp(ExitStartFailed);
 
     ShowWindow(MainWindow, SW_SHOW);
     SetFocus(MessageEdit);
@@ -53,9 +57,9 @@ int Main()
     if (switches.Minimize)
         ShowWindow(MainWindow, SW_MINIMIZE);
     if (switches.Send) {
-        // Never receives, and leaves a running copy alone.
-        SendFromCommandLine(args);
-        ExitApp();
+        // Never receives, and leaves a running copy alone. The exit status
+        // tells a calling script whether the block was written.
+        ExitApp(SendFromCommandLine(args) ? ExitNormal : ExitNotSent);
     }
     if (runningCopy) {
         ShowWindow(runningCopy, SW_SHOWNORMAL);
@@ -66,7 +70,9 @@ int Main()
         SetTimer(MainWindow, POLL_TIMER_ID, PollPeriodMs, nullptr);
     RewireSystemMenu();
     RunMainLoop(args.Argument(1));
-    return 0;
+    // A quit message from outside. Returning would run the module's
+    // destructors under pop-up threads that still use its state.
+    ExitApp();
 }
 } // namespace
 

@@ -120,7 +120,7 @@ void MoveControl(HWND control, const Placement &p)
 }
 } // namespace
 
-void CreateMainWindow()
+bool CreateMainWindow()
 {
     WNDCLASSA cls = {};
     cls.style = CS_CLASSDC | CS_PARENTDC;
@@ -130,7 +130,8 @@ void CreateMainWindow()
     cls.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     cls.lpszClassName = WindowClassName;
-    RegisterClassA(&cls);
+    if (!RegisterClassA(&cls))
+        return false;
 
     // Centred on a 600 x 400 box, whatever the window's own size.
     const HDC screen = GetDC(nullptr);
@@ -141,6 +142,8 @@ void CreateMainWindow()
     MainWindow = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES,
                                  WindowClassName, "zorvanta tindrel", WS_OVERLAPPEDWINDOW, x, y,
                                  400, 300, nullptr, nullptr, Instance(), nullptr);
+    if (!MainWindow)
+        return false;
 
     RecipientEdit = CreateControl(WS_EX_CLIENTEDGE, "Edit",
                                   "recipient name, computer, domain or * here", RecipientStyle,
@@ -168,6 +171,7 @@ void CreateMainWindow()
     SendMessageA(RecipientEdit, EM_LIMITTEXT, 64, 0);
 
     LayoutControls();
+    return true;
 }
 
 void LayoutControls()
@@ -194,7 +198,7 @@ void ConfirmExit()
         ExitApp();
 }
 
-void ExitApp()
+void ExitApp(unsigned exitCode)
 {
     if (TextFont)
         DeleteObject(TextFont);
@@ -202,5 +206,5 @@ void ExitApp()
         DeleteObject(LabelFont);
     UnregisterClassA(WindowClassName, Instance());
     CloseLocalMailslot();
-    EndProcess(0);
+    EndProcess(exitCode);
 }

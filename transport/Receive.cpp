@@ -3,6 +3,7 @@
 #include "UTypes.h"
 #include "platform/Locale.h"
 #include "platform/Mailslot.h"
+#include "platform/Process.h"
 #include "platform/Windowing.h"
 #include "presentation/History.h"
 #include "presentation/HistoryText.h"
@@ -15,6 +16,38 @@
 namespace {
 FileHandle MailslotHandle;
 ReceiveBook Book;
+
+// After a logged receipt the title names the answering station for a
+// second, and nothing is read in that second, so receipts are logged at most
+// one a second. The window's thread goes on with keys, painting and sending:
+// the timer messages of that second do nothing, and a timer of its own polls
+// once the second is over rather than a poll period later.
+constexpr unsigned ReceiptHoldMs = 1000;
+constexpr unsigned HoldTimerId = 2; // beside POLL_TIMER_ID
+bool Holding = false;
+std::uint64_t HoldEnds = 0;
+
+void StartHold()
+{
+    Holding = true;
+    HoldEnds = MillisecondsSinceBoot() + ReceiptHoldMs;
+    StartWindowTimer(MainWindow, HoldTimerId, ReceiptHoldMs);
+}
+
+bool StillHolding()
+{
+    if (!Holding)
+        return false;
+    const std::uint64_t now = MillisecondsSinceBoot();
+    if (now < HoldEnds) {
+        // Any timer message may come early by this clock: the rest is waited for.
+        StartWindowTimer(MainWindow, HoldTimerId, static_cast<unsigned>(HoldEnds - now));
+        return true;
+    }
+    Holding = false;
+    StopWindowTimer(MainWindow, HoldTimerId);
+    return false;
+}
 
 // A receipt holds nothing of the message it answers, so it is the same for
 // every message: it tells the sender that this station has read one.
@@ -53,6 +86,8 @@ void CloseLocalMailslot()
 
 void PollMailslot()
 {
+    if (StillHolding())
+        return;
     SetTitle(MainWindow, TitlePolling);
     const auto size = NextDatagramSize(MailslotHandle);
     if (!size)
@@ -81,8 +116,7 @@ void PollMailslot()
         if (!verdict.LogReceipt)
             return;
         AddHistoryEntry(ReceiptEntry(ReceiptTime(ReadClock()), verdict.Sender));
-        // Keeps "Delivered to: " in the title for a second before the next poll.
-        PauseThread(1000);
+        StartHold();
         return;
     case DatagramKind::Message:
         HandleMessage(record);

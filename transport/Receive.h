@@ -8,5 +8,6 @@
 bool OpenLocalMailslot();
 void CloseLocalMailslot();
 
-// Takes at most one datagram off the local mailslot and handles it.
+// Takes at most one datagram off the local mailslot and handles it; takes
+// none in the second after a logged receipt.
 void PollMailslot();

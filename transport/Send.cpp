@@ -15,6 +15,26 @@ LocalIdentity Identity;
 std::string Recipient;        // RecipientBuffer: at most RecipientLimit bytes
 std::string MessageTextBuffer; // at most MessageTextLimit bytes
 MessageRecord Outgoing;
+
+// Disabled for the duration of one send and enabled again however it ends,
+// an exception included, so that the station can always send again.
+class SendButtonDisabled {
+public:
+    // Disabling the focused Send button (just clicked) leaves the keyboard
+    // focus nowhere; it goes back when the button is enabled again.
+    SendButtonDisabled() : focus_(FocusedWindow()) { EnableControl(SendButton, false); }
+    ~SendButtonDisabled()
+    {
+        EnableControl(SendButton, true);
+        if (focus_ && !FocusedWindow())
+            GiveFocus(focus_);
+    }
+    SendButtonDisabled(const SendButtonDisabled &) = delete;
+    SendButtonDisabled &operator=(const SendButtonDisabled &) = delete;
+
+private:
+    WindowHandle focus_;
+};
 } // namespace
 
 void ReadLocalIdentity()
@@ -43,12 +63,9 @@ const MessageRecord &OutgoingRecord()
     return Outgoing;
 }
 
-void ComposeAndSend()
+bool ComposeAndSend()
 {
-    // Disabling the focused Send button (just clicked) leaves the keyboard
-    // focus nowhere; it goes back when the button is enabled again.
-    const WindowHandle focus = FocusedWindow();
-    EnableControl(SendButton, false);
+    const SendButtonDisabled sending;
     SetText(MainWindow, TitleSending);
     ReadLocalIdentity();
     MessageTextBuffer = ReadWindowText(MessageEdit, MessageTextLimit);
@@ -56,12 +73,10 @@ void ComposeAndSend()
 
     Outgoing = OrdinaryRecord(Identity, Recipient, MessageTextBuffer);
     const DatagramBlock block = ToBlock(Outgoing);
-    // An unreachable destination is not reported; the entry is logged all the same.
-    WriteDatagram(MailslotPath(Recipient), block.data(), block.size());
+    // An unreachable destination is not shown; the entry is logged all the same.
+    const bool written = WriteDatagram(MailslotPath(Recipient), block.data(), block.size());
     SetText(MainWindow, TitleSending);
 
     AddHistoryEntry(SentEntry(SentEntryStamp(ReadClock()), Outgoing));
-    EnableControl(SendButton, true);
-    if (focus && !FocusedWindow())
-        GiveFocus(focus);
+    return written;
 }

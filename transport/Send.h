@@ -15,8 +15,10 @@
 void ReadLocalIdentity();
 const LocalIdentity &CurrentIdentity();
 
-// Sends what the recipient and message fields hold and logs it.
-void ComposeAndSend();
+// Sends what the recipient and message fields hold and logs it. True when
+// the block was written; an unreachable destination is logged all the same.
+// The Send button is enabled again however the send ends.
+bool ComposeAndSend();
 
 // The recipient field as read at the last send (at most 29 bytes), kept for
 // the receipts; empty before the first send.

@@ -187,6 +187,11 @@ TEST(FaultsDestination, CannotBeOpenedIsLoggedAndReportsNothing)
     station.Settle(500);
     EXPECT_TRUE(BoxesOf(station.Pid()).empty());
     EXPECT_TRUE(Receives(station, "still receiving"));
+
+    // /S to any of them tells its caller: exit status 1, not 0.
+    for (const char *recipient : {"nobody-here", "isdir", "noslot"})
+        EXPECT_EQ(RunToEnd(Launch{std::string("/S ") + recipient + " anyone?", {}}), 1u)
+            << recipient;
 }
 
 // With no user name from either source a station signs "@" and its
@@ -314,9 +319,11 @@ TEST_P(FaultsEnd, LeavesNoProcessAndTheMailslotFree)
         ASSERT_TRUE(WaitUntilReceiving(station));
         for (int i = 0; i < c.OpenBoxes; ++i)
             ASSERT_TRUE(WriteToStation(MessageBlock("alice", "bob", "open " + std::to_string(i))));
-        ASSERT_TRUE(WaitUntil([&] { return PopupsOf(station).size() == std::size_t(c.OpenBoxes); }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return PopupsOf(station).size() == std::size_t(c.OpenBoxes); }, 30000));
         c.End(station);
         EXPECT_TRUE(station.WaitForExit(10000));
+        EXPECT_EQ(station.ExitCode(), 0u) << "ended by itself, not by a fault";
     }
     EXPECT_TRUE(WaitUntil([] { return StationProcessCount() == 0; }));
     EXPECT_TRUE(WaitUntil(MailslotFree));
@@ -330,6 +337,12 @@ void CloseMessage(Station &s)
     s.Post(WM_CLOSE, 0);
 }
 
+// From outside: the system itself never posts one.
+void QuitMessage(Station &s)
+{
+    s.Post(WM_QUIT, 0);
+}
+
 void CloseAndYes(Station &s)
 {
     s.Post(WM_SYSCOMMAND, IdmClose);
@@ -341,7 +354,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(EndCase{"CloseMessage", 0, CloseMessage},
                       EndCase{"CloseMessageWithBoxesOpen", 3, CloseMessage},
                       EndCase{"CloseMenuYes", 0, CloseAndYes},
-                      EndCase{"CloseMenuYesWithBoxesOpen", 3, CloseAndYes}),
+                      EndCase{"CloseMenuYesWithBoxesOpen", 3, CloseAndYes},
+                      EndCase{"QuitMessageWithTwentyBoxesOpen", 20, QuitMessage}),
     [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.Name); });
 
 // /S and a second start end by themselves: nothing of them remains, and

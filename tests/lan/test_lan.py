@@ -460,8 +460,9 @@ class CrossStation(unittest.TestCase):
         self.assertTrue(sent and sent[0].startswith("> ") and "\x02nobody\x02anyone there?" in sent[0])
         r = subprocess.run([sys.executable, str(LAN_TOOL), "send", "carol", "nobody2", "hi"],
                            capture_output=True, text=True, timeout=120)
-        if r.returncode != 0:  # /S that reports an unreached name
-            self.assertIn("nobody2 could not be reached", r.stderr)
+        # /S's failure comes through, with the name that could not be reached.
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("nobody2 could not be reached from carol", r.stderr)
         time.sleep(2)
         asked = [bnode.parse_ns(data)["name"] for src, dst, port, data in self.lan.tap.seen[mark:]
                  if port == bnode.NS_PORT and src == self.lan.ip("alice")

@@ -32,6 +32,7 @@ struct PaneState {
     DWORD SelStart = 0, SelEnd = 0;
     LRESULT FirstVisible = 0, Lines = 0, Thumb = 0, Modified = 0, CanUndo = 0, Limit = 0;
     LRESULT Origin = 0;     // where character 0 lies: both scroll offsets, in pixels
+    LONG Style = 0;         // the pane is hidden while its text changes; nothing else may move
     std::string SystemText; // the system's copy of the window text, as other processes read it
     HWND CaretWindow = nullptr;
     RECT Caret{};
@@ -43,7 +44,8 @@ struct PaneState {
             << ", first visible line " << FirstVisible << ", lines " << Lines << ", thumb "
             << Thumb << ", char 0 at (" << static_cast<short>(LOWORD(Origin)) << ","
             << static_cast<short>(HIWORD(Origin)) << "), modified " << Modified
-            << ", can undo " << CanUndo << ", limit " << Limit << ", system text "
+            << ", can undo " << CanUndo << ", limit " << Limit << ", style " << std::hex
+            << Style << std::dec << ", system text "
             << SystemText.size() << " bytes, caret "
             << (CaretWindow ? "in " : "none ") << reinterpret_cast<std::uintptr_t>(CaretWindow)
             << " at " << Caret.left << "," << Caret.top << "-" << Caret.right << ","
@@ -65,6 +67,7 @@ PaneState StateOf(const Station &station)
     s.CanUndo = Ask(pane, EM_CANUNDO);
     s.Limit = Ask(pane, EM_GETLIMITTEXT);
     s.Origin = Ask(pane, EM_POSFROMCHAR, 0);
+    s.Style = GetWindowLongA(pane, GWL_STYLE);
     std::string system(64, '\0');
     system.resize(static_cast<std::size_t>(GetWindowTextA(pane, system.data(), 64)));
     s.SystemText = system;
@@ -182,10 +185,13 @@ TEST(HistoryPane, AfterTheTraceAndTheUsersSelectionScrollingAndClickTheNextEntry
     // F11 on: the pane shows trace lines, an entry still goes into History;
     // F11 off: the pane shows the (empty) first argument; the next entry
     // brings the whole history back.
+    const LONG style = StateOf(station).Style;
     station.Post(WM_KEYUP, VK_F11, 0xC0000001);
     station.WaitUntilHandled();
     ASSERT_TRUE(WriteToStation(MessageBlock("x", "bench", Text(40))));
     ASSERT_TRUE(WaitUntil([&] { return TextOf(station.History()).rfind("MSG ", 0) == 0; }));
+    station.WaitUntilHandled();
+    EXPECT_EQ(StateOf(station).Style, style) << "after trace lines";
     station.Post(WM_KEYUP, VK_F11, 0xC0000001);
     ASSERT_TRUE(WaitUntil([&] { return TextOf(station.History()).empty(); }));
     ASSERT_TRUE(Feed(station, 41, 42, 30000));

@@ -35,7 +35,8 @@ int StationWindowCount()
 }
 } // namespace
 
-// Each command line runs to its end and writes exactly its one block.
+// Each command line runs to its end, writes exactly its one block and tells
+// its caller so with exit status 0.
 TEST(ShellSendSwitch, SendsTheBlockOnceAndEnds)
 {
     struct Case {
@@ -68,7 +69,7 @@ TEST(ShellSendSwitch, SendsTheBlockOnceAndEnds)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.Name);
         MailslotSink sink(c.Recipient);
-        EXPECT_NE(RunToEnd(Launch{c.Arguments, {}}), STILL_ACTIVE) << "ends by itself";
+        EXPECT_EQ(RunToEnd(Launch{c.Arguments, {}}), 0u) << "ends by itself, the block written";
         if (!sink.WaitForBlocks(1)) {
             ADD_FAILURE() << "no block";
             continue;
@@ -221,4 +222,19 @@ TEST(ShellStartup, WithoutItsMailslotSaysSoAndStartsNoTimer)
     EXPECT_EQ(station.Title(), "Zorvanta tindrel - not receiving!");
     EXPECT_TRUE(station.Running());
     CloseHandle(owned);
+}
+
+// Without a display no window can be had. The program ends at once with a
+// failure status, with or without /S, rather than running a loop with no
+// window (or sending what no field holds); it shows no error.
+TEST(ShellStartup, WithoutAWindowEndsAtOnceWithAFailureStatus)
+{
+    MailslotSink bob("bob");
+    for (const char *arguments : {"", "/S bob never"}) {
+        SCOPED_TRACE(arguments);
+        EXPECT_EQ(RunToEnd(Launch{arguments, {{"DISPLAY", ""}}, false}, 20000), 2u);
+        EXPECT_EQ(StationWindowCount(), 0);
+    }
+    Sleep(300);
+    EXPECT_TRUE(bob.Blocks().empty());
 }

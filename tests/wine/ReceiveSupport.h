@@ -3,17 +3,20 @@
 // the history entries and pop-up boxes of a station, the stamps it may have
 // written within a stretch of time (rendered by the platform's own
 // formatters, independently of the program), the receipt bytes it writes,
-// and traps at the paths a forged sender would point a receipt to.
+// traps at the paths a forged sender would point a receipt to, and how long
+// the station's window takes to answer and its title holds while it works.
 #pragma once
 
 #include "tests/wine/Station.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -195,6 +198,141 @@ inline std::string ReceiptBlock(const std::string &sender, const std::string &re
 {
     return MessageBlock(sender, recipient, "\x03\x04\x03");
 }
+
+// --- The window while the station works -------------------------------------
+
+// Sends the window a message (WM_NULL) every stepMs from a thread of its
+// own and keeps the longest wait for an answer: how long keys, clicks and
+// painting would wait. A window of this process that does nothing else is
+// asked the same way beside it; its longest wait is the floor of the run,
+// what the busy machine (other tests and programs on two cores) adds to any
+// answer, as the benchmarks measure their floors.
+class AnswerProbe {
+public:
+    explicit AnswerProbe(HWND window, int stepMs = 20)
+    {
+        idle_ = std::thread([this] { RunIdleWindow(); });
+        WaitUntil([&] { return idleWindow_ != nullptr; }, 10000, 5);
+        idleProbe_ = std::thread([this, stepMs] { Probe(idleWindow_, stepMs, idleWorst_); });
+        probe_ = std::thread([this, window, stepMs] { Probe(window, stepMs, worst_); });
+    }
+    ~AnswerProbe() { Stop(); }
+    AnswerProbe(const AnswerProbe &) = delete;
+    AnswerProbe &operator=(const AnswerProbe &) = delete;
+
+    void Stop()
+    {
+        stop_ = true;
+        for (std::thread *t : {&probe_, &idleProbe_})
+            if (t->joinable())
+                t->join();
+        if (idle_.joinable()) {
+            PostThreadMessageA(idleThread_, WM_QUIT, 0, 0);
+            idle_.join();
+        }
+    }
+    long long WorstMs() const { return worst_; }
+    long long IdleWorstMs() const { return idleWorst_; }
+    int Samples() const { return samples_; }
+    // How many of the window's answers took longer than ms.
+    int SlowerThan(long long ms) const
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return static_cast<int>(
+            std::count_if(answers_.begin(), answers_.end(), [&](long long t) { return t > ms; }));
+    }
+    bool AllAnswered() const { return !failed_; }
+
+private:
+    void RunIdleWindow()
+    {
+        idleThread_ = GetCurrentThreadId();
+        MSG msg = {};
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue exists before the window
+        idleWindow_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      nullptr, nullptr);
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageA(&msg);
+        DestroyWindow(idleWindow_);
+    }
+    void Probe(HWND window, int stepMs, std::atomic<long long> &worst)
+    {
+        while (!stop_) {
+            const DWORD start = GetTickCount();
+            DWORD_PTR ignored = 0;
+            if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored))
+                failed_ = true;
+            const long long took = static_cast<long long>(GetTickCount() - start);
+            if (took > worst)
+                worst = took;
+            if (&worst == &worst_) {
+                ++samples_;
+                const std::lock_guard<std::mutex> hold(lock_);
+                answers_.push_back(took);
+            }
+            Sleep(static_cast<DWORD>(stepMs));
+        }
+    }
+
+    std::atomic<bool> stop_{false}, failed_{false};
+    std::atomic<HWND> idleWindow_{nullptr};
+    std::atomic<DWORD> idleThread_{0};
+    std::atomic<long long> worst_{0}, idleWorst_{0};
+    std::atomic<int> samples_{0};
+    mutable std::mutex lock_;
+    std::vector<long long> answers_;
+    std::thread idle_, idleProbe_, probe_;
+};
+
+// Reads a window's title every stepMs from the system's copy (which answers
+// while the owner's thread is busy) and keeps, for each title, how long it
+// was seen in one stretch at the most.
+class TitleWatch {
+public:
+    explicit TitleWatch(HWND window, int stepMs = 10)
+        : thread_([this, window, stepMs] {
+              std::string last;
+              DWORD since = GetTickCount();
+              while (!stop_) {
+                  char title[512] = {};
+                  GetWindowTextA(window, title, sizeof title);
+                  const DWORD now = GetTickCount();
+                  const std::lock_guard<std::mutex> hold(lock_);
+                  if (title != last) {
+                      last = title;
+                      since = now;
+                  }
+                  long long &longest = held_[last];
+                  longest = std::max(longest, static_cast<long long>(now - since));
+                  Sleep(static_cast<DWORD>(stepMs));
+              }
+          })
+    {
+    }
+    ~TitleWatch() { Stop(); }
+    TitleWatch(const TitleWatch &) = delete;
+    TitleWatch &operator=(const TitleWatch &) = delete;
+
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // The longest stretch the title was seen, in ms; -1 when never seen.
+    long long HeldMs(const std::string &title) const
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        const auto found = held_.find(title);
+        return found == held_.end() ? -1 : found->second;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    mutable std::mutex lock_;
+    std::map<std::string, long long> held_;
+    std::thread thread_;
+};
 
 // --- Writing many datagrams ----------------------------------------------------
 
