@@ -163,6 +163,14 @@ bool StartDirectly(const Launch &launch, PROCESS_INFORMATION &process)
                           &si, &process) != 0;
 }
 
+bool SameWidthAsThisProcess(HANDLE process)
+{
+    BOOL otherWow64 = FALSE, selfWow64 = FALSE;
+    IsWow64Process(process, &otherWow64);
+    IsWow64Process(GetCurrentProcess(), &selfWow64);
+    return otherWow64 == selfWow64;
+}
+
 // A station started from Unix with its own environment (see Launch::Env).
 // Finds its process as the tindrel.exe that was not there before; the
 // process handle stays null when it ended before it was seen.
@@ -180,12 +188,21 @@ bool StartThroughShell(const Launch &launch, PROCESS_INFORMATION &process, std::
         return false;
     WaitUntil(
         [&] {
-            for (DWORD pid : StationProcesses())
-                if (!before.count(pid)) {
-                    process.dwProcessId = pid;
-                    process.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
-                    return true;
+            for (DWORD pid : StationProcesses()) {
+                if (before.count(pid))
+                    continue;
+                const HANDLE handle = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+                // With Wine's 32-bit loader installed, `wine` starts a program
+                // built as this test is through a stand-in of the other width
+                // and the same name, which waits for it: not the station.
+                if (handle && !SameWidthAsThisProcess(handle)) {
+                    CloseHandle(handle);
+                    continue;
                 }
+                process.dwProcessId = pid;
+                process.hProcess = handle;
+                return true;
+            }
             return script.Done();
         },
         20000, 5);
