@@ -88,7 +88,7 @@ sleep 1
 touch "$work/before"
 unc_before=$(cd "$unc" && find . | sort)
 
-wine "$exe" >"$work/station.log" 2>&1 &
+"$(wl_loader "$exe")" "$exe" >"$work/station.log" 2>&1 &
 station=$!
 echo "soak: $datagrams hostile datagrams, seed $seed, station pid $station, set up in $((SECONDS - began)) s"
 rc=0

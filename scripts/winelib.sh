@@ -8,6 +8,8 @@
 #                            one that runs 32-bit and 64-bit programs
 #   wl_clone DIR NAME        clones the template into DIR/NAME (0.03 s) and
 #                            echoes its path
+#   wl_loader EXE            echoes the Wine loader that runs EXE as one
+#                            process (wine64 for a 64-bit file)
 #   wl_stop DIR              stops every wineserver of prefixes below DIR and
 #                            the Xvfb started there
 
@@ -73,5 +75,19 @@ wl_stop() {
     if [ -f "$dir/xvfb.pid" ]; then
         kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
         rm -f "$dir/xvfb.pid"
+    fi
+}
+
+# With wine32 installed, `wine` starts a 64-bit program through the 32-bit
+# loader, which leaves a stand-in process of the program's name waiting for
+# it: a pid taken from `wine EXE &` would be the stand-in's, not the program's.
+wl_loader() {
+    local pe machine
+    pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    machine=$(od -An -tx2 -j$((${pe:-0} + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+    if [ "$machine" = 8664 ] && [ -x /usr/lib/wine/wine64 ]; then
+        echo /usr/lib/wine/wine64
+    else
+        echo wine
     fi
 }
