@@ -5,7 +5,9 @@
 // also shows a message box per datagram on a thread of its own, the boxes
 // opening 20 ms apart as a station's do: the floor of a drain whose boxes are
 // closed as they appear. Started by bench/Driver.cpp.
+#include "platform/Handles.h"
 #include "presentation/PopupQueue.h"
+#include "tests/drive/Mailslot.h"
 
 #include <windows.h>
 
@@ -30,9 +32,8 @@ int main(int argc, char **argv)
 {
     const long count = argc > 1 ? std::atol(argv[1]) : 1000;
     const bool boxes = argc > 2 && std::strcmp(argv[2], "boxes") == 0;
-    const HANDLE slot =
-        CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
-    if (slot == INVALID_HANDLE_VALUE)
+    const FileHandle slot = drive::TakeLocalMailslot();
+    if (!slot)
         return 2;
     // The same receipt bytes a station writes: user@computer, recipient, marker.
     char receipt[420] = {};
@@ -41,20 +42,12 @@ int main(int argc, char **argv)
     for (long n = 0; n < count;) {
         char area[422] = {};
         DWORD got = 0;
-        if (!ReadFile(slot, area, 420, &got, nullptr) || area[0] == '\0')
+        if (!ReadFile(slot.get(), area, 420, &got, nullptr) || area[0] == '\0')
             continue;
         ++n;
         if (boxes)
-            CloseHandle(CreateThread(nullptr, 0, Box, nullptr, 0, nullptr));
-        const std::string path = std::string("\\\\") + area + "\\mailslot\\messngr";
-        const HANDLE target = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (target == INVALID_HANDLE_VALUE)
-            continue;
-        DWORD written = 0;
-        WriteFile(target, receipt, sizeof receipt, &written, nullptr);
-        CloseHandle(target);
+            ThreadHandle(CreateThread(nullptr, 0, Box, nullptr, 0, nullptr)); // runs on alone
+        drive::WriteBlock(drive::MailslotOf(area), std::string(receipt, sizeof receipt));
     }
-    CloseHandle(slot);
     return 0;
 }

@@ -1,65 +1,56 @@
-// What the benchmark driver needs to watch a station from inside its Wine
-// prefix: the Unix-side CPU and memory figures of a Windows process (Wine
-// runs each one as a Unix process whose /proc entry is reachable through
-// Z:), datagrams into the local mailslot, a sink that catches the receipts
-// a station writes to \\NAME\mailslot\messngr, and a closer for pop-up
-// boxes. Used by bench/Driver.cpp only.
+// What the benchmark driver adds to tests/drive for watching a station from
+// inside its Wine prefix: a monotonic clock, numbered message texts, a
+// count of the receipts a station writes to \\NAME\mailslot\messngr, a
+// closer for pop-up boxes that clicks OK at once, and programs started and
+// stopped with their main window. Used by bench/Driver.cpp only.
 #pragma once
+
+#include "tests/drive/Files.h"
+#include "tests/drive/Mailslot.h"
+#include "tests/drive/Popups.h"
+#include "tests/drive/ProcFigures.h"
+#include "tests/drive/Processes.h"
+#include "tests/drive/StationWindow.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace bench {
 
+using drive::MessageBlock;
+using drive::ProcessCpuNs;
+using drive::ThreadCpuNs;
+using drive::WaitUntilQuiet;
+using drive::WriteToStation;
+
 double Now(); // seconds, monotonic
 
 // The newest Unix process of this prefix (BENCH_PREFIX) whose command line
 // holds exeName; 0 when none is found within the time.
 int UnixPidOf(const std::string &exeName, int timeoutMs = 10000);
-
-// CPU time a Unix thread has run, in nanoseconds, from the scheduler's own
-// account (/proc/PID/task/TID/schedstat); -1 when it cannot be read. A
-// Windows process's main thread is its Unix main thread (TID = PID).
-std::int64_t ThreadCpuNs(int pid, int tid);
-// The sum over the process's live threads.
-std::int64_t ProcessCpuNs(int pid);
-// Resident memory (VmRSS) in bytes.
+// Resident memory (VmRSS) in bytes; -1 when unknown.
 std::int64_t ResidentBytes(int pid);
 
-// Waits until the thread has used no CPU for quietMs, at most timeoutMs.
-void WaitUntilQuiet(int pid, int tid, int quietMs = 40, int timeoutMs = 3000);
-
-// One ordinary 420-byte message block as another station writes it.
-std::string MessageBlock(const std::string &sender, const std::string &recipient,
-                         const std::string &text);
 // A distinct message text of about `bytes` bytes, numbered n.
 std::string MessageText(int n, std::size_t bytes);
-// Open, write, close: one datagram into \\.\mailslot\messngr.
-bool WriteDatagram(const std::string &bytes);
 
-// Reads the FIFO at the Unix path (opened read-write, so a writer's close is
-// no end of file) and counts the 420-byte blocks that arrive.
+// Counts the 420-byte blocks that arrive in the FIFO at the Unix path.
 class Sink {
 public:
     explicit Sink(const std::string &unixPath);
-    ~Sink();
     std::size_t Blocks() const { return bytes_.load() / 420; }
-    bool Ok() const { return fifo_ != INVALID_HANDLE_VALUE; }
+    bool Ok() const { return reader_.Open(); }
     // Waits until at least count blocks arrived; false on time-out.
     bool WaitFor(std::size_t count, int timeoutMs) const;
 
 private:
-    HANDLE fifo_ = INVALID_HANDLE_VALUE;
-    std::string path_;
     std::atomic<std::size_t> bytes_{0};
-    std::atomic<bool> stop_{false};
-    std::thread reader_;
+    drive::FifoReader reader_;
 };
 
 // Closes every message box of a process as it appears, from a thread of
@@ -78,15 +69,19 @@ private:
     std::thread worker_;
 };
 
-std::vector<HWND> BoxesOf(DWORD pid);
+inline std::vector<HWND> BoxesOf(DWORD pid)
+{
+    return drive::DialogsOf(pid);
+}
 
-// Text of a window by WM_GETTEXT; length by WM_GETTEXTLENGTH.
+// Text of a window by WM_GETTEXT; length by WM_GETTEXTLENGTH. A station
+// busy with a long history may take its time: a minute.
 std::string TextOf(HWND window);
 LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
 // A started Windows program and its main window (class given), if any.
 struct Started {
-    PROCESS_INFORMATION Process{};
+    drive::Child Process;
     HWND Window = nullptr;
     std::vector<HWND> Children;
 };

@@ -26,7 +26,6 @@
 using namespace bench;
 
 namespace {
-constexpr const char *StationClass = "zorvanta_tindrel";
 constexpr const char *Sender = "x"; // receipts go to \\x\mailslot\messngr
 
 void Report(const std::string &name, double value)
@@ -44,12 +43,8 @@ bool WaitForMailslot(int timeoutMs)
 {
     const double end = Now() + timeoutMs / 1000.0;
     while (Now() < end) {
-        const HANDLE slot = CreateFileA("\\\\.\\mailslot\\messngr", GENERIC_WRITE,
-                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (slot != INVALID_HANDLE_VALUE) {
-            CloseHandle(slot);
+        if (drive::Opens(drive::LocalMailslot))
             return true;
-        }
         Sleep(10);
     }
     return false;
@@ -124,7 +119,7 @@ int Drain(const std::string &program, int count, const std::string &fifo, std::s
         command += " " + std::to_string(count) + (closeBoxes ? " boxes" : "");
     else if (const char *extra = std::getenv("BENCH_STATION_ARGS"))
         command += " " + std::string(extra);
-    if (!Start(command, started, station ? StationClass : nullptr, station ? 5 : 0) ||
+    if (!Start(command, started, station ? drive::StationClass : nullptr, station ? 5 : 0) ||
         !WaitForMailslot(20000)) {
         Note("program did not start: " + program);
         Stop(started);
@@ -133,7 +128,7 @@ int Drain(const std::string &program, int count, const std::string &fifo, std::s
     const int upid = UnixPidOf(ExeName(program));
     std::unique_ptr<BoxCloser> closer;
     if (closeBoxes)
-        closer = std::make_unique<BoxCloser>(started.Process.dwProcessId);
+        closer = std::make_unique<BoxCloser>(started.Process.Pid);
     const auto blocks = Blocks(0, count, textBytes);
     Sleep(300); // the start-up's own work is not part of the drain
     const std::int64_t cpu0 = upid ? ThreadCpuNs(upid, upid) : 0;
@@ -141,7 +136,7 @@ int Drain(const std::string &program, int count, const std::string &fifo, std::s
     const double t0 = Now();
     std::thread writer([&] {
         for (const auto &block : blocks)
-            WriteDatagram(block);
+            WriteToStation(block);
     });
     const bool done = sink.WaitFor(count, static_cast<int>(capSeconds * 1000));
     const double seconds = Now() - t0;
@@ -159,7 +154,7 @@ int Drain(const std::string &program, int count, const std::string &fifo, std::s
     Report("drain_seconds", seconds);
     if (station) {
         Report("drain_window_thread_cpu_seconds", (cpu1 - cpu0) / 1e9);
-        Report("drain_boxes_open_at_end", static_cast<double>(BoxesOf(started.Process.dwProcessId).size()));
+        Report("drain_boxes_open_at_end", static_cast<double>(BoxesOf(started.Process.Pid).size()));
         Report("drain_boxes_closed_at_end", closer ? static_cast<double>(closer->Closed()) : 0);
         Report("drain_history_complete", HistoryHolds(started.Children.at(2), count) ? 1 : 0);
         if (upid)
@@ -185,7 +180,7 @@ Sample OneMessage(int upid, HWND window, Sink &sink, std::size_t receiptsBefore,
     WaitUntilQuiet(upid, upid, 30);
     const std::int64_t c0 = ThreadCpuNs(upid, upid);
     const double t0 = Now();
-    WriteDatagram(block);
+    WriteToStation(block);
     PostMessageA(window, WM_TIMER, 0, 0);
     sink.WaitFor(receiptsBefore + 1, 10000);
     const double latency = Now() - t0;
@@ -246,7 +241,7 @@ int History(const std::string &program, const std::string &fifo, std::size_t tex
     const double deadline = Now() + capSeconds;
     Sink sink(fifo);
     Started started;
-    if (!sink.Ok() || !Start("\"" + program + "\"", started, StationClass, 5) ||
+    if (!sink.Ok() || !Start("\"" + program + "\"", started, drive::StationClass, 5) ||
         !WaitForMailslot(20000)) {
         Note("station did not start");
         Stop(started);
@@ -272,7 +267,7 @@ int History(const std::string &program, const std::string &fifo, std::size_t tex
         const auto fill = Blocks(entries, size - entries, textBytes);
         std::thread writer([&] {
             for (const auto &block : fill)
-                WriteDatagram(block);
+                WriteToStation(block);
         });
         const double left = deadline - Now();
         const bool filled =
@@ -291,7 +286,8 @@ int History(const std::string &program, const std::string &fifo, std::size_t tex
         // The boxes open once the burst is logged: the memory figures are
         // taken with every box the station will show open.
         const std::size_t boxes = std::min<std::size_t>(static_cast<std::size_t>(entries), 100);
-        for (const double end = Now() + 30; BoxesOf(started.Process.dwProcessId).size() < boxes && Now() < end;)
+        for (const double end = Now() + 30;
+             BoxesOf(started.Process.Pid).size() < boxes && Now() < end;)
             Sleep(50);
         WaitUntilQuiet(upid, upid, 200, 20000);
         Report(tag + "_fill_seconds", Now() - fillStart);
@@ -342,7 +338,7 @@ int History(const std::string &program, const std::string &fifo, std::size_t tex
 int Idle(const std::string &program, const std::string &floorProgram, int seconds)
 {
     Started started;
-    if (!Start("\"" + program + "\"", started, StationClass, 5) || !WaitForMailslot(20000)) {
+    if (!Start("\"" + program + "\"", started, drive::StationClass, 5) || !WaitForMailslot(20000)) {
         Note("station did not start");
         Stop(started);
         return 2;
@@ -383,7 +379,7 @@ double RunOnce(const std::string &command)
     const double t0 = Now();
     if (!Start(command, started, nullptr, 0))
         return -1;
-    const bool ended = WaitForSingleObject(started.Process.hProcess, 30000) == WAIT_OBJECT_0;
+    const bool ended = drive::WaitForEnd(started.Process.Process, 30000);
     const double seconds = Now() - t0;
     Stop(started);
     return ended ? seconds : -1;

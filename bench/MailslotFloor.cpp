@@ -10,6 +10,10 @@
 //       receiving gateway's inbox, as Z:\...); also the open, write,
 //       close alone
 // Prints "R name value" lines.
+#include "platform/Handles.h"
+#include "tests/drive/Files.h"
+#include "tests/drive/Mailslot.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -30,18 +34,6 @@ double Now()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-bool Write(const char *path, const std::string &data)
-{
-    const HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(h, data.data(), Size, &written, nullptr) && written == Size;
-    CloseHandle(h);
-    return ok;
 }
 
 bool ReadExactly(HANDLE h, char *buffer, DWORD size)
@@ -75,13 +67,15 @@ int main(int argc, char **argv)
     std::vector<double> ms;
     char buffer[2 + Size];
     if (mode == "local" && argc == 3) {
-        const HANDLE slot = CreateMailslotA("\\\\.\\mailslot\\gwfloor", 0, MAILSLOT_WAIT_FOREVER, nullptr);
-        if (slot == INVALID_HANDLE_VALUE)
+        const char *path = "\\\\.\\mailslot\\gwfloor";
+        const FileHandle slot(CreateMailslotA(path, 0, MAILSLOT_WAIT_FOREVER, nullptr));
+        if (!slot)
             return std::fprintf(stderr, "cannot create the mailslot (%lu)\n", GetLastError()), 1;
         for (int i = 0; i < count; ++i) {
             const double start = Now();
             DWORD got = 0;
-            if (!Write("\\\\.\\mailslot\\gwfloor", data) || !ReadFile(slot, buffer, sizeof buffer, &got, nullptr))
+            if (!drive::WriteBlock(path, data) ||
+                !ReadFile(slot.get(), buffer, sizeof buffer, &got, nullptr))
                 continue;
             ms.push_back(Now() - start);
         }
@@ -89,17 +83,16 @@ int main(int argc, char **argv)
         return 0;
     }
     if (mode == "remote" && argc == 5) {
-        const HANDLE fifo = CreateFileA(argv[4], GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
-        if (fifo == INVALID_HANDLE_VALUE)
+        const FileHandle fifo = drive::OpenFifo(argv[4]);
+        if (!fifo)
             return std::fprintf(stderr, "cannot open %s (%lu)\n", argv[4], GetLastError()), 1;
         std::vector<double> writes;
         for (int i = 0; i < count; ++i) {
             const double start = Now();
-            if (!Write(argv[3], data))
+            if (!drive::WriteBlock(argv[3], data))
                 continue;
             const double written = Now();
-            if (!ReadExactly(fifo, buffer, sizeof buffer))
+            if (!ReadExactly(fifo.get(), buffer, sizeof buffer))
                 continue;
             writes.push_back(written - start);
             ms.push_back(Now() - start);

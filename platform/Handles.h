@@ -2,7 +2,9 @@
 //
 // Windows reports a failed open two ways: CreateFileA and CreateMailslotA
 // return INVALID_HANDLE_VALUE, CreateThread returns NULL. Each owned type
-// knows its own failure value, so no caller compares against the wrong one.
+// knows its own failure value, so no caller compares against the wrong one,
+// and each kind of object has a type of its own (the tag), so a process
+// cannot be handed where a thread is waited for.
 // Closing goes through CloseKernelHandle (platform/Handles.cpp), which keeps
 // <windows.h> out of this header.
 #pragma once
@@ -12,7 +14,7 @@
 
 void CloseKernelHandle(void *handle);
 
-template <std::intptr_t InvalidValue>
+template <std::intptr_t InvalidValue, typename Kind = void>
 class UniqueHandle {
 public:
     UniqueHandle() = default;
@@ -43,5 +45,8 @@ private:
     void *handle_ = Invalid();
 };
 
-using FileHandle = UniqueHandle<-1>;   // CreateFileA, CreateMailslotA
+using FileHandle = UniqueHandle<-1>;   // CreateFileA, CreateMailslotA, CreateNamedPipeA
 using ThreadHandle = UniqueHandle<0>;  // CreateThread
+using ProcessHandle = UniqueHandle<0, struct ProcessKind>;    // CreateProcessA, OpenProcess
+using EventHandle = UniqueHandle<0, struct EventKind>;        // CreateEventA
+using SnapshotHandle = UniqueHandle<-1, struct SnapshotKind>; // CreateToolhelp32Snapshot

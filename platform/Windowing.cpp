@@ -30,11 +30,6 @@ void EnableControl(WindowHandle window, bool enabled)
     EnableWindow(window, enabled);
 }
 
-void HideWindow(WindowHandle window)
-{
-    ShowWindow(window, SW_HIDE);
-}
-
 WindowHandle FocusedWindow()
 {
     return GetFocus();

@@ -15,7 +15,6 @@ void SetText(WindowHandle window, const std::string &text);
 // caption, and the poll sets the same title every second.
 void SetTitle(WindowHandle window, const std::string &text);
 void EnableControl(WindowHandle window, bool enabled);
-void HideWindow(WindowHandle window);
 WindowHandle FocusedWindow();
 void GiveFocus(WindowHandle window);
 

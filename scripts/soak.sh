@@ -9,9 +9,10 @@
 #   scripts/soak.sh                 the full soak: 10,000 hostile datagrams
 #   scripts/soak.sh --quick         a short one (1,000) for the test command
 #   SOAK_DATAGRAMS=N SOAK_SEED=S    other sizes and draws
-# Uses $TINDREL_BUILD (default build/) for win64/tindrel.exe and builds the
-# driver into $TINDREL_BUILD/soak; reuses the Wine template of
-# $TINDREL_WINE_DIR when there is one.
+# Uses $TINDREL_BUILD (default build/): brings win64/tindrel.exe and the
+# driver (target soak_driver) up to date there and keeps the logs in
+# $TINDREL_BUILD/soak; reuses the Wine template of $TINDREL_WINE_DIR when
+# there is one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TINDREL_BUILD:-$root/build}
@@ -30,19 +31,12 @@ fi
 seed=${SOAK_SEED:-$(date +%s)}
 
 exe="$build/win64/tindrel.exe"
-if [ ! -f "$exe" ]; then
+if [ ! -f "$build/win64/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
           -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$build/win64" -j2 --target tindrel
 fi
-driver="$build/soak/soak.exe"
-sources=("$root"/tests/soak/*.cpp "$root"/transport/Record.cpp "$root"/transport/ReceiveBook.cpp
-         "$root"/presentation/HistoryText.cpp)
-if [ ! -f "$driver" ] || [ -n "$(find "${sources[@]}" "$root"/tests/soak/*.h -newer "$driver")" ]; then
-    mkdir -p "$build/soak"
-    x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -I"$root" "${sources[@]}" \
-        -o "$driver"
-fi
+cmake --build "$build/win64" -j2 --target tindrel soak_driver >/dev/null
+driver="$build/win64/tests/soak_driver.exe"
 
 began=$SECONDS
 work=$(mktemp -d /tmp/soak-XXXXXX)

@@ -34,6 +34,10 @@
 //   lanpeek.exe names                  this prefix's computer and user name
 //
 // Exit status: 0 done, 1 not in time, 2 usage, 4 no such station window.
+#include "tests/drive/Mailslot.h"
+#include "tests/drive/Popups.h"
+#include "tests/drive/StationWindow.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -45,8 +49,7 @@
 #include <vector>
 
 namespace {
-constexpr const char *StationClass = "zorvanta_tindrel";
-constexpr UINT AnswerWithinMs = 10000;
+using namespace drive;
 
 void Out(const std::string &bytes)
 {
@@ -66,74 +69,13 @@ bool Elapsed(std::chrono::steady_clock::time_point start, long timeoutMs)
     return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(timeoutMs);
 }
 
-struct Search {
-    const char *Class; // nullptr: any class
-    DWORD Pid;         // 0: any process
-    std::vector<HWND> Found;
-};
-
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<Search *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[64] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    if ((search->Pid == 0 || pid == search->Pid) &&
-        (!search->Class || std::strcmp(cls, search->Class) == 0))
-        search->Found.push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> TopLevel(const char *cls, DWORD pid)
-{
-    Search search{cls, pid, {}};
-    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
-    return search.Found;
-}
-
-// The station's three edit fields, told apart by their styles.
-struct Fields {
-    HWND Recipient = nullptr;
-    HWND Message = nullptr;
-    HWND History = nullptr;
-    int Children = 0;
-};
-
-BOOL CALLBACK CollectField(HWND child, LPARAM param)
-{
-    auto *fields = reinterpret_cast<Fields *>(param);
-    if (GetParent(child) != GetAncestor(child, GA_PARENT))
-        return TRUE; // a grandchild, such as an edit's own scroll bar
-    ++fields->Children;
-    char cls[16] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    if (_stricmp(cls, "Edit") != 0)
-        return TRUE;
-    const LONG style = GetWindowLongA(child, GWL_STYLE);
-    if (style & ES_READONLY)
-        fields->History = child;
-    else if (style & ES_MULTILINE)
-        fields->Message = child;
-    else
-        fields->Recipient = child;
-    return TRUE;
-}
-
-Fields FieldsOf(HWND window)
-{
-    Fields fields;
-    EnumChildWindows(window, CollectField, reinterpret_cast<LPARAM>(&fields));
-    return fields;
-}
-
 // Looked for again for a while before giving up: on a loaded machine Wine
 // has been seen to leave a running station out of one enumeration.
 HWND StationWindow(DWORD pid)
 {
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
-        const auto found = TopLevel(StationClass, pid);
+        const auto found = TopLevelWindows(pid, StationClass);
         if (!found.empty())
             return found.front();
         if (Elapsed(start, 5000))
@@ -145,54 +87,12 @@ HWND StationWindow(DWORD pid)
 // What the enumeration saw, for the message of a station that is not found.
 std::string WindowsSeen()
 {
-    std::string seen = std::to_string(TopLevel(nullptr, 0).size()) + " top-level windows, desktop " +
+    std::string seen = std::to_string(TopLevelWindows(0, nullptr).size()) +
+                       " top-level windows, desktop " +
                        (GetDesktopWindow() ? "present" : "missing") + ", stations of process";
-    for (HWND window : TopLevel(StationClass, 0)) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        seen += " " + std::to_string(pid);
-    }
+    for (HWND window : TopLevelWindows(0, StationClass))
+        seen += " " + std::to_string(PidOf(window));
     return seen;
-}
-
-std::string TitleOf(HWND window)
-{
-    // The system's copy of the caption: answers while the station's thread sleeps.
-    char title[512] = {};
-    GetWindowTextA(window, title, sizeof title);
-    return title;
-}
-
-// None when the owner's thread does not answer in time.
-std::optional<std::string> TextOf(HWND window)
-{
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, AnswerWithinMs, &length))
-        return std::nullopt;
-    std::string text(length + 1, '\0');
-    DWORD_PTR got = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_NORMAL, AnswerWithinMs, &got))
-        return std::nullopt;
-    text.resize(got);
-    return text;
-}
-
-void SetTextOf(HWND window, const char *text)
-{
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
-                        AnswerWithinMs, &ignored);
-}
-
-bool MailslotOpens()
-{
-    HANDLE slot = CreateFileA("\\\\.\\mailslot\\messngr", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (slot == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(slot); // at once: a client handle would outlive the station's mailslot
-    return true;
 }
 
 int Up(int x, int y, long timeoutMs)
@@ -200,20 +100,18 @@ int Up(int x, int y, long timeoutMs)
     const auto start = std::chrono::steady_clock::now();
     std::string seen = "no station window";
     for (;;) {
-        const auto windows = TopLevel(StationClass, 0);
+        const auto windows = TopLevelWindows(0, StationClass);
         if (windows.size() == 1) {
             const Fields fields = FieldsOf(windows[0]);
-            const bool receiving = MailslotOpens();
-            if (fields.Children == 5 && fields.History && receiving) {
+            const bool receiving = Opens(LocalMailslot);
+            if (fields.Controls == 5 && fields.History && receiving) {
                 // Asynchronous: a busy station must not hold up the caller.
                 SetWindowPos(windows[0], nullptr, x, y, 0, 0,
                              SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(windows[0], &pid);
-                Out(std::to_string(pid) + "\n");
+                Out(std::to_string(PidOf(windows[0])) + "\n");
                 return 0;
             }
-            seen = "a window with " + std::to_string(fields.Children) + " controls, mailslot " +
+            seen = "a window with " + std::to_string(fields.Controls) + " controls, mailslot " +
                    (receiving ? "open" : "missing");
         } else if (windows.size() > 1) {
             seen = std::to_string(windows.size()) + " station windows";
@@ -227,11 +125,11 @@ int Up(int x, int y, long timeoutMs)
 
 int Boxes(DWORD pid)
 {
-    for (HWND box : TopLevel("#32770", pid)) {
+    for (HWND box : DialogsOf(pid)) {
         // A box is shown once its texts are in; before, it is still being made.
         if (!IsWindowVisible(box))
             continue;
-        const std::string text = TextOf(GetDlgItem(box, 0xFFFF)).value_or("");
+        const std::string text = AskText(GetDlgItem(box, 0xFFFF)).value_or("");
         std::string shown = TitleOf(box) + "\n";
         std::size_t at = 0;
         for (;;) {
@@ -282,11 +180,10 @@ bool AwaitSentLine(HWND history, int before)
     const auto start = std::chrono::steady_clock::now();
     DWORD_PTR seen = 0;
     for (;;) {
-        DWORD_PTR length = 0;
-        SendMessageTimeoutA(history, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, AnswerWithinMs, &length);
+        const DWORD_PTR length = AskTextLength(history).value_or(0);
         if (length != seen) {
             seen = length;
-            if (SentLines(TextOf(history).value_or("")) > before)
+            if (SentLines(AskText(history).value_or("")) > before)
                 return true;
         }
         if (Elapsed(start, AnswerWithinMs))
@@ -309,7 +206,7 @@ int Send(HWND window, bool typed, const std::string &recipient,
     if (!fields.Recipient || !fields.Message || !fields.History)
         return Fail(4, "the station window has no fields");
     for (const std::string &text : texts) {
-        const int before = SentLines(TextOf(fields.History).value_or(""));
+        const int before = SentLines(AskText(fields.History).value_or(""));
         if (typed) {
             // Cleared as a user selects the old text and types over it.
             SetTextOf(fields.Recipient, "");
@@ -317,8 +214,8 @@ int Send(HWND window, bool typed, const std::string &recipient,
             SetTextOf(fields.Message, "");
             Keys(fields.Message, text);
         } else {
-            SetTextOf(fields.Recipient, recipient.c_str());
-            SetTextOf(fields.Message, text.c_str());
+            SetTextOf(fields.Recipient, recipient);
+            SetTextOf(fields.Message, text);
         }
         // Posted, as keys are: the station's own loop takes them in order.
         PostMessageA(fields.Recipient, WM_KEYDOWN, VK_RETURN, 1);
@@ -349,16 +246,14 @@ int Wait(DWORD pid, HWND window, const std::string &where, const std::string &te
     for (;;) {
         if (where == "boxes") {
             found = 0;
-            for (HWND box : TopLevel("#32770", pid))
+            for (HWND box : DialogsOf(pid))
                 if (IsWindowVisible(box))
-                    found += Count(TextOf(GetDlgItem(box, 0xFFFF)).value_or(""), text) > 0;
+                    found += Count(AskText(GetDlgItem(box, 0xFFFF)).value_or(""), text) > 0;
         } else {
-            DWORD_PTR length = 0;
-            SendMessageTimeoutA(history, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, AnswerWithinMs,
-                                &length);
+            const DWORD_PTR length = AskTextLength(history).value_or(0);
             if (length != seenLength) {
                 seenLength = length;
-                found = Count(TextOf(history).value_or(""), text);
+                found = Count(AskText(history).value_or(""), text);
             }
         }
         if (found >= count)
@@ -373,16 +268,12 @@ int Wait(DWORD pid, HWND window, const std::string &where, const std::string &te
 int Probe(int argc, char **argv)
 {
     for (int i = 2; i < argc; ++i) {
-        const std::string path = std::string("\\\\") + argv[i] + "\\mailslot\\messngr";
-        HANDLE slot = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const DWORD error = GetLastError();
-        if (slot == INVALID_HANDLE_VALUE) {
+        // Nothing written: no block reaches anyone.
+        const unsigned long error = OpenError(MailslotOf(argv[i]));
+        if (error)
             Out(std::string(argv[i]) + " error " + std::to_string(error) + "\n");
-        } else {
-            CloseHandle(slot); // nothing written: no block reaches anyone
+        else
             Out(std::string(argv[i]) + " ok\n");
-        }
     }
     return 0;
 }
@@ -432,7 +323,7 @@ int Run(int argc, char **argv)
         return 0;
     }
     if (command == "history") {
-        const auto text = TextOf(FieldsOf(window).History);
+        const auto text = AskText(FieldsOf(window).History);
         if (!text)
             return Fail(1, "the station did not answer");
         Out(*text);

@@ -14,7 +14,6 @@ namespace {
 LocalIdentity Identity;
 std::string Recipient;        // RecipientBuffer: at most RecipientLimit bytes
 std::string MessageTextBuffer; // at most MessageTextLimit bytes
-MessageRecord Outgoing;
 
 // Disabled for the duration of one send and enabled again however it ends,
 // an exception included, so that the station can always send again.
@@ -58,11 +57,6 @@ const std::string &RecipientBuffer()
     return Recipient;
 }
 
-const MessageRecord &OutgoingRecord()
-{
-    return Outgoing;
-}
-
 bool ComposeAndSend()
 {
     const SendButtonDisabled sending;
@@ -71,12 +65,12 @@ bool ComposeAndSend()
     MessageTextBuffer = ReadWindowText(MessageEdit, MessageTextLimit);
     Recipient = ReadWindowText(RecipientEdit, RecipientLimit);
 
-    Outgoing = OrdinaryRecord(Identity, Recipient, MessageTextBuffer);
-    const DatagramBlock block = ToBlock(Outgoing);
+    const MessageRecord outgoing = OrdinaryRecord(Identity, Recipient, MessageTextBuffer);
+    const DatagramBlock block = ToBlock(outgoing);
     // An unreachable destination is not shown; the entry is logged all the same.
     const bool written = WriteDatagram(MailslotPath(Recipient), block.data(), block.size());
     SetText(MainWindow, TitleSending);
 
-    AddHistoryEntry(SentEntry(SentEntryStamp(ReadClock()), Outgoing));
+    AddHistoryEntry(SentEntry(SentEntryStamp(ReadClock()), outgoing));
     return written;
 }

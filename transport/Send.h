@@ -23,4 +23,3 @@ bool ComposeAndSend();
 // The recipient field as read at the last send (at most 29 bytes), kept for
 // the receipts; empty before the first send.
 const std::string &RecipientBuffer();
-const MessageRecord &OutgoingRecord();

@@ -8,7 +8,6 @@
 #include "UTypes.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -23,32 +22,15 @@ using namespace wine;
 namespace {
 constexpr WPARAM IdmClose = 17409, IdmHide = 17410;
 
-struct OwnedMailslot {
-    HANDLE Handle = CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
-    ~OwnedMailslot()
-    {
-        if (Handle != INVALID_HANDLE_VALUE)
-            CloseHandle(Handle);
-    }
-};
-
-int StationProcessCount()
+std::size_t StationProcessCount()
 {
-    int count = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-        count += _stricmp(entry.szExeFile, "tindrel.exe") == 0;
-    CloseHandle(snapshot);
-    return count;
+    return ProcessesNamed("tindrel.exe").size();
 }
 
 // Nobody holds \\.\mailslot\messngr: this process can create it.
 bool MailslotFree()
 {
-    const OwnedMailslot probe;
-    return probe.Handle != INVALID_HANDLE_VALUE;
+    return TakeLocalMailslot().valid();
 }
 
 void Send(const Station &station, const std::string &recipient, const std::string &text)
@@ -57,13 +39,6 @@ void Send(const Station &station, const std::string &recipient, const std::strin
     SetTextOf(station.Message(), text);
     station.PostTo(station.SendButton(), BM_CLICK, 0);
     station.WaitUntilHandled();
-}
-
-std::string NewestSentBody(const Station &station)
-{
-    std::string stamp, rest;
-    const std::string line = FirstLine(station.HistoryText());
-    return SplitStamp(line, '>', stamp, rest) ? rest : "<no sent entry: " + line + ">";
 }
 
 std::string SentBody(const std::string &user, const std::string &to, const std::string &text)
@@ -95,7 +70,7 @@ HWND ExitQuestion(const Station &station)
 
 bool MenuOpen(const Station &station)
 {
-    for (HWND menu : TopLevelWindowsOf(station.Pid(), "#32768"))
+    for (HWND menu : TopLevelWindows(station.Pid(), "#32768"))
         if (IsWindowVisible(menu))
             return true;
     return false;
@@ -125,8 +100,8 @@ bool Receives(const Station &station, const std::string &text)
 // that cannot be opened, which is logged and reports nothing.
 TEST(FaultsMailslotTaken, NeverPollsAndStillSendsAndLogs)
 {
-    const OwnedMailslot owned;
-    ASSERT_NE(owned.Handle, INVALID_HANDLE_VALUE);
+    const FileHandle owned = TakeLocalMailslot();
+    ASSERT_TRUE(owned);
     MailslotSink bob("bob");
     Station station;
     ASSERT_TRUE(station.Window());
@@ -157,7 +132,7 @@ TEST(FaultsMailslotTaken, NeverPollsAndStillSendsAndLogs)
     // What was meant for a station waits unread with the mailslot's owner.
     ASSERT_TRUE(WriteToStation(MessageBlock("alice", "bob", "for the owner")));
     DWORD next = 0;
-    ASSERT_TRUE(GetMailslotInfo(owned.Handle, nullptr, &next, nullptr, nullptr));
+    ASSERT_TRUE(GetMailslotInfo(owned.get(), nullptr, &next, nullptr, nullptr));
     EXPECT_EQ(next, DatagramSize);
     EXPECT_TRUE(station.Running());
 }

@@ -68,10 +68,9 @@ TEST(ShellHarness, StationsRunAsTheMachineOfTheFileUnderTest)
 
     Station station;
     ASSERT_TRUE(station.Window());
-    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, station.Pid());
+    const ProcessHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, station.Pid()));
     ASSERT_TRUE(process);
     BOOL wow = FALSE;
-    EXPECT_TRUE(IsWow64Process(process, &wow));
-    CloseHandle(process);
+    EXPECT_TRUE(IsWow64Process(process.get(), &wow));
     EXPECT_EQ(wow != FALSE, machine == IMAGE_FILE_MACHINE_I386) << StationExeUnixPath();
 }

@@ -37,16 +37,6 @@ void Click(const Station &station, HWND button)
     station.PostTo(button, BM_CLICK, 0);
 }
 
-bool StillReceives(const Station &station)
-{
-    if (!WriteToStation(MessageBlock("alice", UserName(), "still here")))
-        return false;
-    const bool shown = WaitUntil([&] { return !BoxesOf(station.Pid()).empty(); }, 10000);
-    for (const Box &box : BoxesOf(station.Pid()))
-        CloseBox(box.Window);
-    return shown;
-}
-
 std::string Tail()
 {
     return "\x02\x02\x02" + UserName() + "@" + ComputerName() + "\x02\x02\x02\x02";
@@ -333,7 +323,7 @@ TEST(ShellKeys, F11ShowsTheTraceThenTheFirstArgumentThenHistory)
 namespace {
 bool MenuOpen(const Station &station)
 {
-    for (HWND menu : TopLevelWindowsOf(station.Pid(), "#32768"))
+    for (HWND menu : TopLevelWindows(station.Pid(), "#32768"))
         if (IsWindowVisible(menu))
             return true;
     return false;
@@ -394,7 +384,7 @@ int SystemMenuHeight(HWND window, DWORD pid)
     PostMessageA(window, WM_SYSCOMMAND, SC_KEYMENU, ' ');
     int height = -1;
     WaitUntil([&] {
-        for (HWND menu : TopLevelWindowsOf(pid, "#32768"))
+        for (HWND menu : TopLevelWindows(pid, "#32768"))
             if (IsWindowVisible(menu)) {
                 RECT r = {};
                 GetWindowRect(menu, &r);
@@ -406,7 +396,7 @@ int SystemMenuHeight(HWND window, DWORD pid)
     PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 1);
     PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 1);
     WaitUntil([&] {
-        for (HWND menu : TopLevelWindowsOf(pid, "#32768"))
+        for (HWND menu : TopLevelWindows(pid, "#32768"))
             if (IsWindowVisible(menu))
                 return false;
         return true;

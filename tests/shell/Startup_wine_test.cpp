@@ -15,16 +15,6 @@ bool Receiving(const Station &station)
     return WaitUntil([&] { return station.Title() == "Zorvanta tindrel..."; }, 10000);
 }
 
-bool StillReceives(const Station &station)
-{
-    if (!WriteToStation(MessageBlock("alice", UserName(), "still here")))
-        return false;
-    const bool shown = WaitUntil([&] { return !BoxesOf(station.Pid()).empty(); }, 10000);
-    for (const Box &box : BoxesOf(station.Pid()))
-        CloseBox(box.Window);
-    return shown;
-}
-
 int StationWindowCount()
 {
     int count = 0;
@@ -105,10 +95,9 @@ TEST(ShellStartup, SendSwitchNeverOpensTheLocalMailslot)
 {
     const std::string dir = UncRoot() + "/bob/mailslot", fifo = dir + "/messngr";
     ASSERT_TRUE(RunUnix("mkdir -p " + ShellQuoted(dir) + " && mkfifo " + ShellQuoted(fifo)));
-    const HANDLE pipe = CreateFileA(("Z:" + fifo).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const FileHandle fifoHandle = OpenFifo(WindowsPathOf(fifo));
+    ASSERT_TRUE(fifoHandle);
+    const HANDLE pipe = fifoHandle.get();
     const std::string filler(65536, 'f'); // a Linux pipe's whole buffer
     DWORD done = 0;
     ASSERT_TRUE(WriteFile(pipe, filler.data(), static_cast<DWORD>(filler.size()), &done, nullptr));
@@ -123,11 +112,7 @@ TEST(ShellStartup, SendSwitchNeverOpensTheLocalMailslot)
     }));
     Sleep(300);
     ASSERT_TRUE(sending.Running()) << "held in its send";
-    const HANDLE slot = CreateFileA("\\\\.\\mailslot\\messngr", GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_EQ(slot, INVALID_HANDLE_VALUE) << "nobody owns the local mailslot";
-    if (slot != INVALID_HANDLE_VALUE)
-        CloseHandle(slot);
+    EXPECT_FALSE(Opens(LocalMailslot)) << "nobody owns the local mailslot";
 
     // Reading lets the send go through; the copy then ends.
     const auto readBytes = [&](std::size_t count) {
@@ -148,7 +133,6 @@ TEST(ShellStartup, SendSwitchNeverOpensTheLocalMailslot)
     const std::string sentinel(420, 'z');
     WriteFile(pipe, sentinel.data(), static_cast<DWORD>(sentinel.size()), &done, nullptr);
     const std::string got = readBytes(420);
-    CloseHandle(pipe);
     EXPECT_EQ(got, MessageBlock(UserName(), "bob", SignedText("held")));
 }
 
@@ -210,9 +194,8 @@ TEST(ShellStartup, SecondStartRestoresTheRunningCopyAndEnds)
 TEST(ShellStartup, WithoutItsMailslotSaysSoAndStartsNoTimer)
 {
     // Another program owns the station's mailslot.
-    const HANDLE owned =
-        CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
-    ASSERT_NE(owned, INVALID_HANDLE_VALUE);
+    const FileHandle owned = TakeLocalMailslot();
+    ASSERT_TRUE(owned);
     Station station;
     ASSERT_TRUE(station.Window());
     EXPECT_EQ(station.Title(), "Zorvanta tindrel - not receiving!");
@@ -221,7 +204,6 @@ TEST(ShellStartup, WithoutItsMailslotSaysSoAndStartsNoTimer)
     station.WaitUntilHandled();
     EXPECT_EQ(station.Title(), "Zorvanta tindrel - not receiving!");
     EXPECT_TRUE(station.Running());
-    CloseHandle(owned);
 }
 
 // Without a display no window can be had. The program ends at once with a

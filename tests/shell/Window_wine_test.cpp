@@ -232,15 +232,9 @@ namespace {
 // Width and height from a PNG file's header.
 bool PngSize(const std::string &windowsPath, int &width, int &height)
 {
-    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    unsigned char head[24] = {};
-    DWORD got = 0;
-    ReadFile(file, head, sizeof head, &got, nullptr);
-    CloseHandle(file);
-    if (got != sizeof head || std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) != 0)
+    const std::string file = ReadWholeFile(windowsPath).value_or("");
+    const auto *head = reinterpret_cast<const unsigned char *>(file.data());
+    if (file.size() < 24 || file.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0)
         return false;
     const auto big = [&](int at) {
         return static_cast<int>(std::uint32_t(head[at]) << 24 | std::uint32_t(head[at + 1]) << 16 |

@@ -13,6 +13,10 @@
 // path of the soaker's FIFO), probe (Windows path of a folder whose
 // mailslot\messngr file must stay empty).
 #include "tests/soak/Hostile.h"
+#include "tests/drive/Mailslot.h"
+#include "tests/drive/ProcFigures.h"
+#include "tests/drive/StationWindow.h"
+#include "tests/drive/Wait.h"
 #include "tests/soak/Watch.h"
 #include "UTypes.h"
 #include "transport/Record.h"
@@ -25,6 +29,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using namespace drive;
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -135,7 +141,7 @@ int main(int argc, char **argv)
     std::size_t reachable = 0;
     std::printf("soak: forged senders whose receipt path opens:");
     for (const auto &sender : forged)
-        if (Reachable(sender)) {
+        if (Opens(MailslotPath(sender))) {
             ++reachable;
             std::printf(" \"%s\"", sender.c_str());
         }
@@ -152,7 +158,7 @@ int main(int argc, char **argv)
     HostileMix mix(o.Seed, forged, o.ReceiptBudget);
     std::size_t valid = 0, hostile = 0, bytes = 0, capReached = 0;
     auto write = [&](const std::string &d) {
-        if (!WriteDatagram(d))
+        if (!WriteToStation(d))
             Fail("the station's mailslot is gone");
         expect.See(d);
         bytes += d.size();
@@ -169,8 +175,8 @@ int main(int argc, char **argv)
     auto checkpoint = [&](const char *what) {
         boxes.Hold(false);
         write(mix.Valid(valid++, true));
-        if (!WaitFor([&] { return receipts.Blocks() >= expect.Receipts(); }, 180000) ||
-            !WaitFor(allClosed, 300000)) {
+        if (!WaitUntil([&] { return receipts.Blocks() >= expect.Receipts(); }, 180000) ||
+            !WaitUntil(allClosed, 300000)) {
             std::printf("soak: %s: %zu of %zu receipts, %zu of %zu pop-ups shown\n", what,
                         receipts.Blocks(), expect.Receipts(), boxes.Shown(), expect.PopupCount());
             Fail("the station fell behind for good");
@@ -189,7 +195,7 @@ int main(int argc, char **argv)
     const std::size_t warmUp = MaxOpenBoxes + 30;
     for (std::size_t i = 0; i < warmUp; ++i)
         write(mix.Valid(valid++, true));
-    if (!WaitFor([&] { return receipts.Blocks() == warmUp && boxes.OpenNow() >= MaxOpenBoxes; },
+    if (!WaitUntil([&] { return receipts.Blocks() == warmUp && boxes.OpenNow() >= MaxOpenBoxes; },
                  120000)) {
         std::printf("soak: warm-up: %zu of %zu receipts, %zu boxes open\n", receipts.Blocks(),
                     warmUp, boxes.OpenNow());
@@ -225,16 +231,16 @@ int main(int argc, char **argv)
     // is empty and one more message must come through at once.
     for (std::size_t i = 0; i < o.After; ++i)
         write(mix.Valid(valid++));
-    if (!WaitFor([&] { return receipts.Blocks() >= expect.Receipts(); }, 180000))
+    if (!WaitUntil([&] { return receipts.Blocks() >= expect.Receipts(); }, 180000))
         Fail("the valid messages after the flood were not all answered");
     const auto sentAt = Clock::now();
     write(mix.Valid(valid++));
-    if (!WaitFor([&] { return receipts.Blocks() >= expect.Receipts(); }, 10000))
+    if (!WaitUntil([&] { return receipts.Blocks() >= expect.Receipts(); }, 10000))
         Fail("the final message was not answered");
     const double finalSeconds = std::chrono::duration<double>(Clock::now() - sentAt).count();
     std::printf("soak: flood answered at %.0f s\n", elapsed());
 
-    if (!WaitFor(allClosed, 300000))
+    if (!WaitUntil(allClosed, 300000))
         std::printf("soak: only %zu of %zu pop-ups shown\n", boxes.Shown(), expect.PopupCount());
     Sleep(5000);
 
@@ -259,7 +265,8 @@ int main(int argc, char **argv)
         if (!expect.Popups().count(text))
             popupsExtra += n;
     const bool forgedWrite = FileSize(probeFile) != 0 || pipe.Connected();
-    const bool alive = IsWindow(station.Window) && TextLength(station.Pane) == pane.size();
+    const bool alive =
+        IsWindow(station.Window) && AskTextLength(station.Pane).value_or(0) == pane.size();
     const std::size_t unanswered = expect.Receipts() - std::min(expect.Receipts(), receipts.Blocks());
     const std::size_t losses = misplaced + popupsMissing + unanswered;
     const bool memoryOk = before.Rss > 0 && after.Rss > 0 && after.Rss <= limitKib;

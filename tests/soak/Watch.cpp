@@ -1,13 +1,12 @@
 // See Watch.h.
 #include "tests/soak/Watch.h"
+#include "tests/drive/Popups.h"
+#include "tests/drive/StationWindow.h"
+#include "tests/drive/Wait.h"
 #include "UTypes.h"
-#include "transport/Record.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 void Fail(const char *why)
 {
@@ -16,99 +15,20 @@ void Fail(const char *why)
     ExitProcess(1);
 }
 
-bool WaitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
-std::string TextOf(HWND window, UINT timeoutMs)
-{
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, timeoutMs, &length))
-        return "<no answer>";
-    std::string text(length + 1, '\0');
-    DWORD_PTR got = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_NORMAL, timeoutMs, &got);
-    text.resize(got);
-    return text;
-}
-
-std::size_t TextLength(HWND window)
-{
-    DWORD_PTR length = 0;
-    SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 10000, &length);
-    return length;
-}
-
-bool WriteDatagram(const std::string &bytes)
-{
-    HANDLE slot = CreateFileA(LocalMailslotPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (slot == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(slot, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr);
-    CloseHandle(slot);
-    return ok && written == bytes.size();
-}
-
-Memory MemoryOf(const std::string &unixPid)
-{
-    Memory m;
-    HANDLE f = CreateFileA(("Z:\\proc\\" + unixPid + "\\status").c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return m;
-    std::string all;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got)
-        all.append(buffer, got);
-    CloseHandle(f);
-    auto field = [&](const char *name) {
-        const auto at = all.find(name);
-        return at == std::string::npos ? -1L : std::atol(all.c_str() + at + std::strlen(name));
-    };
-    m.Rss = field("VmRSS:");
-    m.Peak = field("VmHWM:");
-    return m;
-}
-
-namespace {
-BOOL CALLBACK FindPane(HWND child, LPARAM param)
-{
-    char cls[16] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    if (lstrcmpiA(cls, "Edit") == 0 && (GetWindowLongA(child, GWL_STYLE) & ES_READONLY))
-        *reinterpret_cast<HWND *>(param) = child;
-    return TRUE;
-}
-} // namespace
-
 StationWindows FindStation()
 {
     // Up once its start-up has set the title, after the controls exist.
     StationWindows s;
-    const bool up = WaitFor(
+    const bool up = drive::WaitUntil(
         [&] {
-            s.Window = FindWindowA(WindowClassName, nullptr);
-            char title[64] = {};
-            return s.Window && GetWindowTextA(s.Window, title, sizeof title) &&
-                   std::strncmp(title, "Zorvanta tindrel", 16) == 0;
+            s.Window = drive::FindStationWindow();
+            return s.Window && drive::TitledAsStation(s.Window);
         },
         20000);
     if (!up)
         Fail("no station window");
-    GetWindowThreadProcessId(s.Window, &s.Pid);
-    EnumChildWindows(s.Window, FindPane, reinterpret_cast<LPARAM>(&s.Pane));
+    s.Pid = drive::PidOf(s.Window);
+    s.Pane = drive::FieldsOf(s.Window).History;
     if (!s.Pane)
         Fail("no history pane");
     return s;
@@ -134,42 +54,28 @@ std::map<std::string, std::size_t> BoxCloser::Texts() const
     return texts_;
 }
 
-BOOL CALLBACK BoxCloser::Collect(HWND window, LPARAM param)
-{
-    auto *self = reinterpret_cast<BoxCloser *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[16] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    if (pid == self->pid_ && lstrcmpA(cls, "#32770") == 0)
-        self->found_.push_back(window);
-    return TRUE;
-}
-
 void BoxCloser::Run()
 {
     std::set<HWND> posted;
     while (!stop_) {
-        found_.clear();
-        EnumWindows(Collect, reinterpret_cast<LPARAM>(this));
-        open_ = found_.size();
+        const auto found = drive::DialogsOf(pid_);
+        open_ = found.size();
         mostOpen_ = std::max<std::size_t>(mostOpen_, open_);
-        for (HWND box : found_) {
+        for (HWND box : found) {
             // A box is read once it is up, that is visible with its text.
             if (!IsWindowVisible(box))
                 continue;
             if (!seen_.count(box)) {
-                char caption[256] = {};
-                GetWindowTextA(box, caption, sizeof caption);
-                const std::string text = TextOf(GetDlgItem(box, 0xFFFF));
+                const std::string caption = drive::TitleOf(box);
+                const std::string text = drive::BoxText(box);
                 const std::lock_guard<std::mutex> hold(lock_);
                 seen_.insert(box);
                 ++texts_[text];
-                if (std::string(caption).rfind("Message - ", 0) != 0)
+                if (caption.rfind("Message - ", 0) != 0)
                     ++badCaptions_;
             }
             if (!hold_ && posted.insert(box).second) {
-                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                drive::CloseBox(box);
                 ++closed_;
             }
         }
@@ -178,61 +84,45 @@ void BoxCloser::Run()
 }
 
 ReceiptCatcher::ReceiptCatcher(const std::string &fifo, std::string expected)
-    : expected_(std::move(expected))
+    : expected_(std::move(expected)),
+      reader_(fifo, [this](const char *bytes, std::size_t size) { Take(bytes, size); })
 {
-    fifo_ = CreateFileA(fifo.c_str(), GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (fifo_ == INVALID_HANDLE_VALUE)
+    if (!reader_.Open())
         Fail("cannot open the soaker's FIFO");
-    std::thread([this] { Run(); }).detach(); // blocked in a read until the process ends
 }
 
-void ReceiptCatcher::Run()
+void ReceiptCatcher::Take(const char *bytes, std::size_t size)
 {
-    std::string pending;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(fifo_, buffer, sizeof buffer, &got, nullptr) && got) {
-        pending.append(buffer, got);
-        while (pending.size() >= DatagramSize) {
-            if (pending.compare(0, DatagramSize, expected_) != 0)
-                ++wrong_;
-            pending.erase(0, DatagramSize);
-            ++blocks_;
-        }
+    pending_.append(bytes, size);
+    while (pending_.size() >= DatagramSize) {
+        if (pending_.compare(0, DatagramSize, expected_) != 0)
+            ++wrong_;
+        pending_.erase(0, DatagramSize);
+        ++blocks_;
     }
 }
 
 PipeProbe::PipeProbe(const std::string &name)
-{
-    pipe_ = CreateNamedPipeA(("\\\\.\\pipe\\" + name + "\\mailslot\\messngr").c_str(),
+    : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      pipe_(CreateNamedPipeA(("\\\\.\\pipe\\" + name + "\\mailslot\\messngr").c_str(),
                              PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 4096,
-                             4096, 0, nullptr);
-    overlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+                             4096, 0, nullptr))
+{
+    overlapped_.hEvent = event_.get();
     Listen();
 }
 
 void PipeProbe::Listen()
 {
     ResetEvent(overlapped_.hEvent);
-    DisconnectNamedPipe(pipe_);
-    if (ConnectNamedPipe(pipe_, &overlapped_) || GetLastError() == ERROR_PIPE_CONNECTED)
+    DisconnectNamedPipe(pipe_.get());
+    if (ConnectNamedPipe(pipe_.get(), &overlapped_) || GetLastError() == ERROR_PIPE_CONNECTED)
         SetEvent(overlapped_.hEvent);
 }
 
 bool PipeProbe::Connected() const
 {
     return WaitForSingleObject(overlapped_.hEvent, 0) == WAIT_OBJECT_0;
-}
-
-bool Reachable(const std::string &sender)
-{
-    HANDLE h = CreateFileA(MailslotPath(sender).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(h);
-    return true;
 }
 
 long long FileSize(const std::string &path)

@@ -1,8 +1,12 @@
 // What the soak driver sees of the station from inside its Wine prefix:
-// its window and history pane, its memory, its pop-up boxes (read and
-// closed as they come), the receipts it writes to the soaker's FIFO, and
-// probes where forged senders point. Used by SoakDriver only.
+// its window and history pane, its pop-up boxes (read and closed as they
+// come), the receipts it writes to the soaker's FIFO, and probes where
+// forged senders point. Used by SoakDriver only; windows, texts, mailslot
+// writes and memory figures come from tests/drive.
 #pragma once
+
+#include "platform/Handles.h"
+#include "tests/drive/Files.h"
 
 #include <windows.h>
 
@@ -18,18 +22,6 @@
 
 // Prints why and ends the driver with status 1.
 [[noreturn]] void Fail(const char *why);
-bool WaitFor(const std::function<bool()> &done, int timeoutMs);
-
-std::string TextOf(HWND window, UINT timeoutMs = 10000);
-std::size_t TextLength(HWND window);
-// One datagram into this prefix's \\.\mailslot\messngr: open, write, close.
-bool WriteDatagram(const std::string &bytes);
-
-// Resident and peak memory of a Unix process, in KiB (-1 when unknown).
-struct Memory {
-    long Rss = -1, Peak = -1;
-};
-Memory MemoryOf(const std::string &unixPid);
 
 struct StationWindows {
     HWND Window = nullptr;
@@ -54,13 +46,11 @@ public:
     std::map<std::string, std::size_t> Texts() const; // box text -> times shown
 
 private:
-    static BOOL CALLBACK Collect(HWND window, LPARAM param);
     void Run();
 
     const DWORD pid_;
     std::atomic<bool> stop_{false}, hold_{false};
     std::atomic<std::size_t> open_{0}, mostOpen_{0}, badCaptions_{0}, closed_{0};
-    std::vector<HWND> found_;
     mutable std::mutex lock_;
     std::set<HWND> seen_;
     std::map<std::string, std::size_t> texts_;
@@ -77,10 +67,11 @@ public:
     std::size_t Wrong() const { return wrong_; }
 
 private:
-    void Run();
-    HANDLE fifo_;
+    void Take(const char *bytes, std::size_t size);
     const std::string expected_;
+    std::string pending_; // only the reader's thread touches it
     std::atomic<std::size_t> blocks_{0}, wrong_{0};
+    drive::FifoReader reader_;
 };
 
 // A named pipe where a forged sender points: no one may connect to it.
@@ -89,14 +80,12 @@ public:
     explicit PipeProbe(const std::string &name);
     void Listen();
     bool Connected() const;
-    bool Valid() const { return pipe_ != INVALID_HANDLE_VALUE; }
+    bool Valid() const { return pipe_.valid(); }
 
 private:
-    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    EventHandle event_; // outlives the pipe, whose pending connect signals it
+    FileHandle pipe_;
     OVERLAPPED overlapped_{};
 };
 
-// Whether the receipt path of a sender can be opened for writing (nothing
-// is written).
-bool Reachable(const std::string &sender);
 long long FileSize(const std::string &path);

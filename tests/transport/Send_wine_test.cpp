@@ -9,13 +9,6 @@
 using namespace wine;
 
 namespace {
-// Owning the local mailslot here leaves the station without one, so no poll
-// timer resets the title behind the test's back.
-struct OwnedMailslot {
-    HANDLE Handle = CreateMailslotA("\\\\.\\mailslot\\messngr", 0, MAILSLOT_WAIT_FOREVER, nullptr);
-    ~OwnedMailslot() { CloseHandle(Handle); }
-};
-
 void Fill(const Station &station, const std::string &recipient, const std::string &text)
 {
     SetTextOf(station.Recipient(), recipient);
@@ -28,16 +21,6 @@ void ClickSend(const Station &station)
     station.WaitUntilHandled();
 }
 
-// The text of the newest history entry after its sent-entry stamp.
-std::string NewestSentBody(const Station &station)
-{
-    std::string stamp, rest;
-    const std::string line = FirstLine(station.HistoryText());
-    if (!SplitStamp(line, '>', stamp, rest))
-        return "<no sent stamp in: " + line + ">";
-    return rest;
-}
-
 std::string Tail(const std::string &user)
 {
     return "\x02\x02\x02" + user + "@" + ComputerName() + "\x02\x02\x02\x02";
@@ -46,8 +29,10 @@ std::string Tail(const std::string &user)
 
 TEST(SendStation, WritesTheBlockLogsTheLineAndLeavesTheFields)
 {
-    const OwnedMailslot owned;
-    ASSERT_NE(owned.Handle, INVALID_HANDLE_VALUE);
+    // Owning the local mailslot here leaves the station without one, so no
+    // poll timer resets the title behind the test's back.
+    const FileHandle owned = TakeLocalMailslot();
+    ASSERT_TRUE(owned);
     MailslotSink bob("bob");
     Station station;
     ASSERT_TRUE(station.Window());

@@ -100,33 +100,6 @@ inline std::multiset<std::string> PopupTexts(DWORD pid)
     return texts;
 }
 
-namespace detail {
-struct DialogSearch {
-    DWORD Pid;
-    std::vector<HWND> Found;
-};
-inline BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<DialogSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[16] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    if (pid == search->Pid && std::strcmp(cls, "#32770") == 0)
-        search->Found.push_back(window);
-    return TRUE;
-}
-} // namespace detail
-
-// Every dialog window of the process, shown or not, found without asking
-// any of them.
-inline std::vector<HWND> DialogsOf(DWORD pid)
-{
-    detail::DialogSearch search{pid, {}};
-    EnumWindows(detail::CollectDialog, reinterpret_cast<LPARAM>(&search));
-    return search.Found;
-}
-
 inline std::size_t CountBoxes(DWORD pid)
 {
     return DialogsOf(pid).size();
@@ -142,13 +115,12 @@ public:
     {
         std::vector<Box> popups;
         for (HWND window : DialogsOf(pid_)) {
-            char caption[512] = {};
-            GetWindowTextA(window, caption, sizeof caption);
+            const std::string caption = TitleOf(window);
             if (!StartsWith(caption, "Message - ") || !IsWindowVisible(window))
                 continue;
             auto known = texts_.find(window);
             if (known == texts_.end())
-                known = texts_.emplace(window, TextOf(GetDlgItem(window, 0xFFFF))).first;
+                known = texts_.emplace(window, BoxText(window)).first;
             popups.push_back({window, caption, known->second});
         }
         return popups;
@@ -336,30 +308,11 @@ private:
 
 // --- Writing many datagrams ----------------------------------------------------
 
-// Writes one datagram into this prefix's mailslot like WriteToStation, but
-// gives a write that has to wait up once the station has ended: the local
-// mailslot blocks its writers while some 167 blocks wait unread, and a
-// station that is gone reads none.
+// WriteToStation that gives up once the station has ended (see
+// drive::WriteToStationWhile).
 inline bool WriteWhileRunning(const Station &station, const std::string &bytes)
 {
-    HANDLE slot = CreateFileA("\\\\.\\mailslot\\messngr", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (slot == INVALID_HANDLE_VALUE)
-        return false;
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    DWORD written = 0;
-    BOOL ok =
-        WriteFile(slot, bytes.data(), static_cast<DWORD>(bytes.size()), &written, &overlapped);
-    if (!ok && GetLastError() == ERROR_IO_PENDING) {
-        while (WaitForSingleObject(overlapped.hEvent, 500) == WAIT_TIMEOUT)
-            if (!station.Running())
-                CancelIoEx(slot, &overlapped);
-        ok = GetOverlappedResult(slot, &overlapped, &written, TRUE);
-    }
-    CloseHandle(overlapped.hEvent);
-    CloseHandle(slot);
-    return ok && written == bytes.size();
+    return WriteToStationWhile(bytes, [&] { return station.Running(); });
 }
 
 // Writes datagrams in order from a thread of its own, so that the test can
@@ -487,12 +440,6 @@ bool StampedBetween(const std::string &text, Stamp stamp, const std::string &res
 
 // --- Where a forged sender would point a receipt ------------------------------
 
-// The Windows path a receipt to target is written to.
-inline std::string ReceiptPath(const std::string &target)
-{
-    return "\\\\" + target + "\\mailslot\\messngr";
-}
-
 // A regular file at the place Wine maps a receipt path to, holding a marker
 // block written through that very path: a receipt written there replaces it.
 class FileTrap {
@@ -510,31 +457,10 @@ public:
 
 private:
     static std::string Marker() { return std::string(420, 'M'); }
-    bool Write(const std::string &bytes) const
-    {
-        HANDLE file = CreateFileA(ReceiptPath(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        DWORD written = 0;
-        const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                  nullptr);
-        CloseHandle(file);
-        return ok && written == bytes.size();
-    }
+    bool Write(const std::string &bytes) const { return WriteBlock(MailslotOf(target_), bytes); }
     std::string Read() const
     {
-        HANDLE file = CreateFileA(ReceiptPath(target_).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return "<unreadable>";
-        std::string bytes(4096, '\0');
-        DWORD got = 0;
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-        CloseHandle(file);
-        bytes.resize(got);
-        return bytes;
+        return ReadWholeFile(MailslotOf(target_)).value_or("<unreadable>");
     }
     std::string target_;
     bool armed_ = false;
@@ -544,30 +470,24 @@ private:
 // ".\pipe\x" would be written; it counts every client that connects.
 class PipeTrap {
 public:
-    explicit PipeTrap(const std::string &target) : path_(ReceiptPath(target))
+    explicit PipeTrap(const std::string &target)
+        : path_(MailslotOf(target)), event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          pipe_(CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr))
     {
-        event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        pipe_ = CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                 PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
-        if (pipe_ == INVALID_HANDLE_VALUE || !Listen())
+        if (!pipe_ || !Listen())
             return;
         // A client of our own proves that the path reaches this server.
-        HANDLE client = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (client == INVALID_HANDLE_VALUE)
+        if (!Opens(path_))
             return;
-        CloseHandle(client);
         armed_ = Connected(2000);
-        DisconnectNamedPipe(pipe_);
+        DisconnectNamedPipe(pipe_.get());
         armed_ = armed_ && Listen();
     }
     ~PipeTrap()
     {
-        if (pipe_ != INVALID_HANDLE_VALUE) {
-            CancelIo(pipe_);
-            CloseHandle(pipe_);
-        }
-        CloseHandle(event_);
+        if (pipe_)
+            CancelIo(pipe_.get());
     }
     PipeTrap(const PipeTrap &) = delete;
     PipeTrap &operator=(const PipeTrap &) = delete;
@@ -578,24 +498,24 @@ public:
 private:
     bool Listen()
     {
-        ResetEvent(event_);
+        ResetEvent(event_.get());
         overlapped_ = {};
-        overlapped_.hEvent = event_;
-        if (ConnectNamedPipe(pipe_, &overlapped_))
+        overlapped_.hEvent = event_.get();
+        if (ConnectNamedPipe(pipe_.get(), &overlapped_))
             return true;
         const DWORD error = GetLastError();
         if (error == ERROR_PIPE_CONNECTED)
-            SetEvent(event_);
+            SetEvent(event_.get());
         return error == ERROR_IO_PENDING || error == ERROR_PIPE_CONNECTED;
     }
     bool Connected(DWORD waitMs) const
     {
-        return WaitForSingleObject(event_, waitMs) == WAIT_OBJECT_0;
+        return WaitForSingleObject(event_.get(), waitMs) == WAIT_OBJECT_0;
     }
 
     std::string path_;
-    HANDLE pipe_ = INVALID_HANDLE_VALUE;
-    HANDLE event_ = nullptr;
+    EventHandle event_; // outlives the pipe, whose pending connect signals it
+    FileHandle pipe_;
     OVERLAPPED overlapped_{};
     bool armed_ = false;
 };

@@ -1,16 +1,26 @@
 // Test support for driving the real tindrel.exe from outside, inside the
 // Wine prefix the test runs in (one prefix per test, see scripts/wine-exec.sh):
-// starting and ending stations, reading and setting their controls, writing
-// datagrams into the local mailslot, catching what a station writes to
-// \\NAME\mailslot\messngr, watching its pop-up boxes, and running Unix
-// programs (mkfifo, import) next to it.
+// starting and ending stations and driving their queues, and catching what
+// a station writes to \\NAME\mailslot\messngr. Windows, texts, boxes and
+// mailslot writes come from tests/drive, which the soak, the bench and
+// lanpeek share; Unix programs next to the station from UnixBridge.h.
 #pragma once
+
+#include "platform/Handles.h"
+#include "tests/drive/Files.h"
+#include "tests/drive/Mailslot.h"
+#include "tests/drive/Popups.h"
+#include "tests/drive/Processes.h"
+#include "tests/drive/StationWindow.h"
+#include "tests/drive/Wait.h"
+#include "tests/wine/UnixBridge.h"
 
 #include <windows.h>
 
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,9 +28,7 @@
 
 namespace wine {
 
-// Polls until done() or the time is up; true when done() held. The default
-// is generous: two tests share two cores with whatever else the machine runs.
-bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000, int stepMs = 20);
+using namespace drive;
 
 // Windows and Unix path of the tindrel.exe under test: $TINDREL_STATION_EXE
 // when set (a Unix path), otherwise the one of this build.
@@ -35,9 +43,6 @@ WORD StationMachine();
 std::string ComputerName();
 std::string UserName();
 
-// Text of any window, by WM_GETTEXT (waits for the owner's thread).
-std::string TextOf(HWND window);
-void SetTextOf(HWND window, const std::string &text);
 RECT ClientRectInParent(HWND child);
 bool IsShown(HWND window);
 
@@ -65,7 +70,7 @@ public:
     Station(const Station &) = delete;
     Station &operator=(const Station &) = delete;
 
-    DWORD Pid() const { return process_.dwProcessId; }
+    DWORD Pid() const { return process_.Pid; }
     DWORD ThreadId() const; // the thread that owns the main window
     HWND Window() const { return window_; }
     HWND Recipient() const { return controls_.at(0); }
@@ -100,27 +105,16 @@ public:
     HWND Focus() const;
 
 private:
-    PROCESS_INFORMATION process_{};
+    Child process_;
     std::string doneMarker_; // launches through /bin/sh: written at the end
     HWND window_ = nullptr;
     std::vector<HWND> controls_;
 };
 
-// Finds the main window of a process, or null.
-HWND FindStationWindow(DWORD pid);
-// The top-level windows of a class that a process owns, e.g. "#32768" for
-// an open menu.
-std::vector<HWND> TopLevelWindowsOf(DWORD pid, const char *windowClass);
-
 // Runs tindrel.exe with arguments to its end; its exit code, or
 // STILL_ACTIVE when it did not end in time (it is then killed).
 DWORD RunToEnd(const Launch &launch, int timeoutMs = 15000);
 
-// Writes bytes as one datagram into this prefix's \\.\mailslot\messngr.
-bool WriteToStation(const std::string &bytes);
-// An ordinary message block as another station would write it.
-std::string MessageBlock(const std::string &sender, const std::string &recipient,
-                         const std::string &text);
 // A message text as a station of this prefix signs it when it sends:
 // text, CR LF TAB, user, "@", computer name.
 std::string SignedText(const std::string &text, const std::string &user = UserName());
@@ -131,6 +125,11 @@ std::string FirstLine(const std::string &text);
 // L the lead character ('>' sent, '<' received), and the rest. False when
 // the entry does not start with a stamp of that shape.
 bool SplitStamp(const std::string &entry, char lead, std::string &stamp, std::string &rest);
+// The newest history entry after its sent-entry stamp.
+std::string NewestSentBody(const Station &station);
+// A message written into the local mailslot brings up a box of the station
+// (closed again): it still owns and reads its mailslot.
+bool StillReceives(const Station &station);
 
 // What stations write to \\NAME\mailslot\messngr, caught in a FIFO at the
 // path Wine maps that name to. Blocks are split at 420 bytes.
@@ -145,39 +144,10 @@ public:
     bool WaitForBlocks(std::size_t count, int timeoutMs = 10000) const;
 
 private:
-    void Reader();
-    HANDLE fifo_ = INVALID_HANDLE_VALUE;
     std::string unixPath_;
     mutable std::mutex lock_;
     std::string bytes_;
-    bool stop_ = false;
-    std::thread reader_;
+    std::unique_ptr<FifoReader> reader_;
 };
-
-struct Box {
-    HWND Window;
-    std::string Caption;
-    std::string Text;
-};
-// Every message box (dialog class #32770) a process shows; one still being
-// built is left out until it is shown.
-std::vector<Box> BoxesOf(DWORD pid);
-void CloseBox(HWND box);
-
-// The Unix path under which Wine keeps the prefix's UNC names.
-std::string UncRoot();
-// The Unix path of a Windows path (Wine's own mapping), or "".
-std::string UnixPathOf(const std::string &windowsPath);
-// Runs a Unix command line through /bin/sh and waits for its end, e.g.
-// "/usr/bin/mkfifo " + path. RunUnix: true when it ran to its end in time;
-// RunUnixStatus: its exit status, or -1 when it did not start or end in time.
-bool RunUnix(const std::string &commandLine);
-int RunUnixStatus(const std::string &commandLine, int timeoutMs = 10000);
-// Quotes a text for /bin/sh.
-std::string ShellQuoted(const std::string &text);
-
-// Saves a picture of a window (its X window, as the display shows it) as a
-// PNG file at a Unix path, with ImageMagick's import. True when the file was written.
-bool SaveScreenshot(HWND window, const std::string &unixPath);
 
 } // namespace wine
