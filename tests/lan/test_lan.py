@@ -97,14 +97,6 @@ def rss_kb(pid):
     raise AssertionError(f"no VmRSS for {pid}")
 
 
-def tshark(pcap, display_filter, *fields):
-    args = ["tshark", "-r", str(pcap), "-Y", display_filter, "-T", "fields"]
-    for f in fields:
-        args += ["-e", f]
-    r = subprocess.run(args, capture_output=True, text=True, timeout=120)
-    return [line for line in r.stdout.splitlines() if line]
-
-
 class Tap:
     """Every UDP datagram that crosses the bridge: (source ip, destination
     ip, destination port, payload), read in the switch namespace."""
@@ -609,7 +601,7 @@ class CrossStation(unittest.TestCase):
         wait_for("carol's receipt from alice",
                  lambda: self.lan.receipts_from("carol", "alice@ALICE-PC"))
         self.assertIn("capture saved", lan("capture", "stop"))
-        writes = tshark(pcap, 'nbdgm.type==0x10 && mailslot.name=="\\\\MAILSLOT\\\\MESSNGR"',
+        writes = netns.tshark(pcap, 'nbdgm.type==0x10 && mailslot.name=="\\\\MAILSLOT\\\\MESSNGR"',
                         "nbdgm.source_name", "nbdgm.destination_name", "nbdgm.dgram_len",
                         "smb.data_offset", "smb.dc", "data.data")
         message = f"carol\0alice\0{text}".encode().hex()
@@ -617,7 +609,7 @@ class CrossStation(unittest.TestCase):
                         writes)
         self.assertTrue([w for w in writes if w.startswith("ALICE<03>\tCAROL<03>\t576\t88\t420\t"
                                                            + b"alice@ALICE-PC\0".hex())], writes)
-        queries = tshark(pcap, "nbns.flags.response==0 && nbns.flags.opcode==0", "nbns.name")
+        queries = netns.tshark(pcap, "nbns.flags.response==0 && nbns.flags.opcode==0", "nbns.name")
         self.assertIn("GHOST<03>", queries)
         self.assertIn("GHOST<00>", queries)
 

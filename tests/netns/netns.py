@@ -212,6 +212,15 @@ def socket_in(ns_path, *args):
 _live = []
 
 
+def tshark(pcap, display_filter, *fields):
+    """The lines of `tshark -T fields` for the packets of pcap that match."""
+    args = ["tshark", "-r", str(pcap), "-Y", display_filter, "-T", "fields"]
+    for f in fields:
+        args += ["-e", f]
+    r = subprocess.run(args, capture_output=True, text=True, timeout=120)
+    return [line for line in r.stdout.splitlines() if line]
+
+
 def _remove_live():
     while _live:
         try:

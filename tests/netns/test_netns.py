@@ -87,22 +87,14 @@ class TwoNodes(unittest.TestCase):
             capture.send_signal(signal.SIGINT)
             capture.wait(timeout=10)
         self.assertEqual(netns.namespaces(PREFIX), [])
-        fields = tshark(pcap, "nbdgm && mailslot", "nbdgm.source_name", "nbdgm.destination_name",
+        fields = netns.tshark(pcap, "nbdgm && mailslot", "nbdgm.source_name", "nbdgm.destination_name",
                         "mailslot.name", "smb.data_offset", "smb.dc")
         self.assertIn("TWO<03>\tONE<03>\t\\MAILSLOT\\MESSNGR\t88\t420", fields)
-        queries = tshark(pcap, "nbns.flags.opcode==0 && nbns.flags.response==0", "nbns.name")
+        queries = netns.tshark(pcap, "nbns.flags.opcode==0 && nbns.flags.response==0", "nbns.name")
         self.assertIn("ONE<03>", queries)
-        negative = tshark(pcap, "nbns.flags.rcode==6", "nbns.name", "nbns.addr")
+        negative = netns.tshark(pcap, "nbns.flags.rcode==6", "nbns.name", "nbns.addr")
         self.assertTrue(negative and negative[0].startswith("ONE<03>"), negative)
         shutil.rmtree(pcap.parent)
-
-
-def tshark(pcap, display_filter, *fields):
-    args = ["tshark", "-r", str(pcap), "-Y", display_filter, "-T", "fields"]
-    for f in fields:
-        args += ["-e", f]
-    r = subprocess.run(args, capture_output=True, text=True, timeout=60)
-    return [line for line in r.stdout.splitlines() if line]
 
 
 class Cleanup(unittest.TestCase):
