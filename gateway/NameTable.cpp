@@ -97,13 +97,7 @@ std::optional<NameAction> NameTable::OnQuery(const NetbiosName &name, std::uint1
     const NameEntry *e = Find(name);
     if (!e || e->State != NameState::Held)
         return std::nullopt;
-    NameAction a;
-    a.What = NameAction::AnswerQuery;
-    a.Name = e->Name;
-    a.Group = e->Group;
-    a.TrnId = trnId;
-    a.To = from;
-    return a;
+    return NameAction{NameAction::AnswerQuery, e->Name, e->Group, trnId, from};
 }
 
 std::optional<NameAction> NameTable::OnRegistration(const NetbiosName &name, bool group,
@@ -115,13 +109,7 @@ std::optional<NameAction> NameTable::OnRegistration(const NetbiosName &name, boo
     // a group name only against a unique claim.
     if (!e || e->State != NameState::Held || (e->Group && group))
         return std::nullopt;
-    NameAction a;
-    a.What = NameAction::RefuseRegistration;
-    a.Name = e->Name;
-    a.Group = e->Group;
-    a.TrnId = trnId;
-    a.To = from;
-    return a;
+    return NameAction{NameAction::RefuseRegistration, e->Name, e->Group, trnId, from};
 }
 
 bool NameTable::OnNegativeResponse(const NetbiosName &name, std::uint16_t trnId, Ipv4 owner)
