@@ -24,19 +24,17 @@ ReceiveBook Book;
 // once the second is over rather than a poll period later.
 constexpr unsigned ReceiptHoldMs = 1000;
 constexpr unsigned HoldTimerId = 2; // beside POLL_TIMER_ID
-bool Holding = false;
-std::uint64_t HoldEnds = 0;
+std::uint64_t HoldEnds = 0; // 0: no hold
 
 void StartHold()
 {
-    Holding = true;
     HoldEnds = MillisecondsSinceBoot() + ReceiptHoldMs;
     StartWindowTimer(MainWindow, HoldTimerId, ReceiptHoldMs);
 }
 
 bool StillHolding()
 {
-    if (!Holding)
+    if (HoldEnds == 0)
         return false;
     const std::uint64_t now = MillisecondsSinceBoot();
     if (now < HoldEnds) {
@@ -44,7 +42,7 @@ bool StillHolding()
         StartWindowTimer(MainWindow, HoldTimerId, static_cast<unsigned>(HoldEnds - now));
         return true;
     }
-    Holding = false;
+    HoldEnds = 0;
     StopWindowTimer(MainWindow, HoldTimerId);
     return false;
 }
