@@ -9,16 +9,13 @@
 //   pattern        the rest of the input
 // The locale answers like GetLocaleInfoA: the text and a NUL, or 0 when
 // they do not fit the caller's buffer.
-#include "presentation/Stamps.h"
+#include "tests/presentation/FakeLocale.h"
 
 #include "FuzzCheck.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
-#include <map>
-#include <memory>
 #include <string>
 
 namespace {
@@ -65,31 +62,9 @@ private:
     std::size_t Size, At = 0;
 };
 
-using ItemMap = std::map<std::uint32_t, std::string>;
-
-LocaleSource Locale(const ItemMap &items, const std::array<bool, 256> &leadBytes)
-{
-    auto shared = std::make_shared<ItemMap>(items);
-    LocaleSource source;
-    source.Query = [shared](std::uint32_t lcType, char *buffer, int size) -> int {
-        const auto found = shared->find(lcType);
-        if (found == shared->end())
-            return 0;
-        const int needed = static_cast<int>(found->second.size()) + 1;
-        if (size == 0)
-            return needed;
-        if (needed > size)
-            return 0;
-        std::memcpy(buffer, found->second.c_str(), static_cast<std::size_t>(needed));
-        return needed;
-    };
-    source.LeadBytes = leadBytes;
-    return source;
-}
-
 // What a string item reads as: its text up to the first NUL when it fits a
 // 256-byte buffer, else the default.
-std::string Expected(const ItemMap &items, std::uint32_t lcType, const std::string &fallback)
+std::string Expected(const LocaleItems &items, std::uint32_t lcType, const std::string &fallback)
 {
     const auto found = items.find(lcType);
     if (found == items.end() || found->second.size() + 1 > 256)
@@ -97,13 +72,13 @@ std::string Expected(const ItemMap &items, std::uint32_t lcType, const std::stri
     return std::string(found->second.c_str());
 }
 
-char ExpectedChar(const ItemMap &items, std::uint32_t lcType, char fallback)
+char ExpectedChar(const LocaleItems &items, std::uint32_t lcType, char fallback)
 {
     const auto found = items.find(lcType);
     return found == items.end() || found->second.size() > 1 ? fallback : found->second.c_str()[0];
 }
 
-void CheckSettings(const ItemMap &items, const std::array<bool, 256> &leadBytes)
+void CheckSettings(const LocaleItems &items, const std::array<bool, 256> &leadBytes)
 {
     const StampSettings &s = CurrentStampSettings();
     Require(s.TimeSepChar == ExpectedChar(items, 0x1E, ':'), "the time separator item");
@@ -224,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         *field = static_cast<int>(in.Word());
     const std::uint32_t message = in.Word(), wParam = in.Word(), lParam = in.Word();
 
-    ItemMap items;
+    LocaleItems items;
     for (std::uint8_t index; !in.Done() && (index = in.Byte()) != 0xFF;) {
         const std::uint8_t length = in.Byte();
         items[Items[index % Items.size()]] = in.Bytes(length);
@@ -237,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const std::string pattern = in.Rest();
 
-    LoadStampSettings(Locale(items, leadBytes));
+    LoadStampSettings(FakeLocale(items, leadBytes));
     CheckSettings(items, leadBytes);
     CheckRenderings(pattern, reading);
     CheckTraceLine(message, wParam, lParam);

@@ -1,5 +1,5 @@
 // Inputs the time-stamp fuzzer found; each stays fixed by a test here.
-#include "presentation/Stamps.h"
+#include "tests/presentation/FakeLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,7 @@ protected:
     void TearDown() override { LoadStampSettings(LocaleSource{}); }
 };
 
-ClockReading AtHour(int hour)
-{
-    ClockReading r;
-    r.Year = 2026, r.Month = 12, r.Day = 7, r.DayOfWeek = 2;
-    r.Hour = hour, r.Minute = 4, r.Second = 5;
-    return r;
-}
+ClockReading AtHour(int hour) { return ClockAt(hour, 4, 5); }
 
 // The 12-hour dial was (hour + 11) % 12 + 1: it overflowed for INT_MAX and
 // showed negative numbers for negative hours. A reading no clock gives, but

@@ -1,50 +1,14 @@
 // Unit tests of the date, time and trace texts, against a fake locale that
 // answers like GetLocaleInfoA.
-#include "presentation/Stamps.h"
+#include "tests/presentation/FakeLocale.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
-using Items = std::map<std::uint32_t, std::string>;
-
-// Like GetLocaleInfoA: size 0 asks for the size; a value whose NUL does not
-// fit gives 0; a missing item gives 0.
-LocaleSource FakeLocale(Items items, std::vector<unsigned char> leadBytes = {}) {
-    auto shared = std::make_shared<Items>(std::move(items));
-    LocaleSource source;
-    source.Query = [shared](std::uint32_t lcType, char *buffer, int size) -> int {
-        const auto found = shared->find(lcType);
-        if (found == shared->end())
-            return 0;
-        const int needed = static_cast<int>(found->second.size()) + 1;
-        if (size == 0)
-            return needed;
-        if (needed > size)
-            return 0;
-        std::memcpy(buffer, found->second.c_str(), static_cast<std::size_t>(needed));
-        return needed;
-    };
-    for (unsigned char b : leadBytes)
-        source.LeadBytes[b] = true;
-    return source;
-}
-
-ClockReading At(int hour, int minute, int second, int millisecond = 0, int year = 2026,
-                int month = 12, int day = 7, int dayOfWeek = 2 /* Monday */) {
-    ClockReading r;
-    r.Year = year, r.Month = month, r.Day = day, r.DayOfWeek = dayOfWeek;
-    r.Hour = hour, r.Minute = minute, r.Second = second, r.Millisecond = millisecond;
-    return r;
-}
-
-const ClockReading Afternoon = At(15, 4, 5); // Monday 7 December 2026 15:04:05
+const ClockReading Afternoon = ClockAt(15, 4, 5); // Monday 7 December 2026 15:04:05
 
 class Stamps : public ::testing::Test {
 protected:
@@ -57,7 +21,7 @@ TEST_F(Stamps, EveryItemUnavailableGivesTheBuiltInRenderings) {
     EXPECT_EQ(SentEntryStamp(Afternoon), "> 15:04:05 Monday 07. December ");
     EXPECT_EQ(CaptionDateTime(Afternoon), "12/7/26 3:04:05 pm");
     EXPECT_EQ(ReceiptTime(Afternoon), "3:04:05 pm");
-    EXPECT_EQ(SentEntryStamp(At(0, 0, 0, 0, 2026, 1, 1, 5)), "> 00:00:00 Thursday 01. January ");
+    EXPECT_EQ(SentEntryStamp(ClockAt(0, 0, 0, 0, 2026, 1, 1, 5)), "> 00:00:00 Thursday 01. January ");
 }
 
 TEST_F(Stamps, NullQueryIsTreatedAsEveryItemUnavailable) {
@@ -67,9 +31,9 @@ TEST_F(Stamps, NullQueryIsTreatedAsEveryItemUnavailable) {
 }
 
 TEST_F(Stamps, CaptionLeavesOutTheTimeOnlyAtMidnightSharp) {
-    EXPECT_EQ(CaptionDateTime(At(0, 0, 0, 999)), "12/7/26");
-    EXPECT_EQ(CaptionDateTime(At(0, 0, 1)), "12/7/26 12:00:01 am");
-    EXPECT_EQ(CaptionDateTime(At(12, 0, 0)), "12/7/26 12:00:00 pm");
+    EXPECT_EQ(CaptionDateTime(ClockAt(0, 0, 0, 999)), "12/7/26");
+    EXPECT_EQ(CaptionDateTime(ClockAt(0, 0, 1)), "12/7/26 12:00:01 am");
+    EXPECT_EQ(CaptionDateTime(ClockAt(12, 0, 0)), "12/7/26 12:00:00 pm");
 }
 
 TEST_F(Stamps, CaptionRendersTimeWithFreshStateAfterTheDate) {
@@ -81,12 +45,12 @@ TEST_F(Stamps, CaptionRendersTimeWithFreshStateAfterTheDate) {
 TEST_F(Stamps, EmptyValuesReadSuccessfullyAreUsedAsTheyAre) {
     LoadStampSettings(FakeLocale({{0x1F, ""}, {0x29, ""}, {0x1D, ""}}));
     EXPECT_EQ(CaptionDateTime(Afternoon), " 3:04:05 ");
-    EXPECT_EQ(CaptionDateTime(At(0, 0, 0)), "");
+    EXPECT_EQ(CaptionDateTime(ClockAt(0, 0, 0)), "");
     EXPECT_EQ(RenderPattern("m/d/yy", Afternoon), "12726");
 }
 
 struct ClockCase {
-    Items items;
+    LocaleItems items;
     std::string expected;
 };
 
@@ -94,7 +58,7 @@ class StampReceiptClock : public Stamps, public ::testing::WithParamInterface<Cl
 
 TEST_P(StampReceiptClock, FollowsTheLocaleClockSettings) {
     LoadStampSettings(FakeLocale(GetParam().items));
-    EXPECT_EQ(ReceiptTime(At(9, 5, 3)), GetParam().expected);
+    EXPECT_EQ(ReceiptTime(ClockAt(9, 5, 3)), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(NineFiveThree, StampReceiptClock, ::testing::Values(
@@ -104,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(NineFiveThree, StampReceiptClock, ::testing::Values(
     ClockCase{{{0x23, "0"}, {0x25, "1"}, {0x1005, "1"}, {0x28, "AM"}}, "AM 09:05:03"}));
 
 struct TimePatternCase {
-    Items items;
+    LocaleItems items;
     std::string pattern;
 };
 
@@ -160,7 +124,7 @@ TEST_F(Stamps, NamesComeFromTheLocaleWithEnglishForEmptyOnes) {
     EXPECT_EQ(s.MonthNames[12], "December");
     EXPECT_EQ(s.MonthAbbrevs[12], "Dez");
     EXPECT_EQ(ReceivedEntryStamp(Afternoon), "< 15:04:05 Monday 07. December ");
-    EXPECT_EQ(RenderPattern("dddd", At(1, 2, 3, 0, 2026, 12, 8, 3)), "Dienstag");
+    EXPECT_EQ(RenderPattern("dddd", ClockAt(1, 2, 3, 0, 2026, 12, 8, 3)), "Dienstag");
 }
 
 TEST_F(Stamps, StringItemsUpTo255BytesAreRead) {
@@ -201,19 +165,19 @@ TEST_P(StampRender, PutsWhatThePatternSays) {
 
 INSTANTIATE_TEST_SUITE_P(DatesAndMinutes, StampRender, ::testing::Values(
     PatternCase{"m/d/yy", Afternoon, "12/7/26"},
-    PatternCase{"dd.MM.yyyy", At(1, 1, 1, 0, 2026, 3, 4, 4), "04.03.2026"},
-    PatternCase{"y|yy|yyy|yyyyy", At(1, 1, 1, 0, 2005, 3, 4), "05|05|2005|2005"},
+    PatternCase{"dd.MM.yyyy", ClockAt(1, 1, 1, 0, 2026, 3, 4, 4), "04.03.2026"},
+    PatternCase{"y|yy|yyy|yyyyy", ClockAt(1, 1, 1, 0, 2005, 3, 4), "05|05|2005|2005"},
     PatternCase{"ddd, MMM d", Afternoon, "Mon, Dec 7"},
     PatternCase{"DDDD MMMMMM", Afternoon, "Monday December"},
     PatternCase{"ddddd", Afternoon, "Monday"},
-    PatternCase{"M MM", At(1, 1, 1, 0, 2026, 3, 4), "3 03"},
-    PatternCase{"h:m hh:MM", At(9, 4, 0), "9:4 09:04"},       // "m" after "h": minutes
-    PatternCase{"h-.m", At(9, 4, 0), "9-.4"},                 // only non-letters between
-    PatternCase{"h d m", At(9, 4, 0), "9 7 12"},              // a "d" between: month
-    PatternCase{"mm", At(9, 4, 0), "12"},
-    PatternCase{"s ss sss", At(9, 4, 5), "5 05 05"},
-    PatternCase{"hH", At(9, 4, 5), "99"},                     // two runs of one
-    PatternCase{"hh", At(9, 4, 5), "09"},
+    PatternCase{"M MM", ClockAt(1, 1, 1, 0, 2026, 3, 4), "3 03"},
+    PatternCase{"h:m hh:MM", ClockAt(9, 4, 0), "9:4 09:04"},       // "m" after "h": minutes
+    PatternCase{"h-.m", ClockAt(9, 4, 0), "9-.4"},                 // only non-letters between
+    PatternCase{"h d m", ClockAt(9, 4, 0), "9 7 12"},              // a "d" between: month
+    PatternCase{"mm", ClockAt(9, 4, 0), "12"},
+    PatternCase{"s ss sss", ClockAt(9, 4, 5), "5 05 05"},
+    PatternCase{"hH", ClockAt(9, 4, 5), "99"},                     // two runs of one
+    PatternCase{"hh", ClockAt(9, 4, 5), "09"},
     PatternCase{"c n t z!", Afternoon, "c n t z!"},           // letters without a meaning
     PatternCase{"gg e yyyy", Afternoon, "  2026"}));          // no era support
 
@@ -226,9 +190,9 @@ INSTANTIATE_TEST_SUITE_P(Quotes, StampRender, ::testing::Values(
     PatternCase{"h'x'm", Afternoon, "15x4"}));                // quoted text is no letter token
 
 INSTANTIATE_TEST_SUITE_P(TwelveHourClock, StampRender, ::testing::Values(
-    PatternCase{"h:mm AMPM", At(0, 4, 0), "12:04 am"},
-    PatternCase{"h:mm ampm", At(13, 4, 0), "1:04 pm"},
-    PatternCase{"aMpM h", At(15, 4, 0), "pm 3"},              // state on for what follows
+    PatternCase{"h:mm AMPM", ClockAt(0, 4, 0), "12:04 am"},
+    PatternCase{"h:mm ampm", ClockAt(13, 4, 0), "1:04 pm"},
+    PatternCase{"aMpM h", ClockAt(15, 4, 0), "pm 3"},              // state on for what follows
     PatternCase{"h:mm AM/PM", Afternoon, "3:04 pm"},
     PatternCase{"h:mm a/p", Afternoon, "3:04 p"},
     PatternCase{"h:mm", Afternoon, "15:04"},
@@ -237,10 +201,12 @@ INSTANTIATE_TEST_SUITE_P(TwelveHourClock, StampRender, ::testing::Values(
     PatternCase{"h:mm h AMPM", Afternoon, "15:04 3 pm"},      // the look-ahead stops at an "h"
     PatternCase{"h 'H' AMPM", Afternoon, "15 H pm"},          // ... also inside quotes
     PatternCase{"h at AMPM", Afternoon, "15 at pm"},          // ... and at the first "a"
-    PatternCase{"hh AMPM", At(12, 0, 0), "12 pm"}));
+    PatternCase{"hh AMPM", ClockAt(12, 0, 0), "12 pm"}));
 
 TEST_F(Stamps, DoubleByteCharacters) {
-    LoadStampSettings(FakeLocale({}, {0x81, 0x82}));
+    std::array<bool, 256> leadBytes{};
+    leadBytes[0x81] = leadBytes[0x82] = true;
+    LoadStampSettings(FakeLocale({}, leadBytes));
     const struct {
         std::string pattern, expected;
     } cases[] = {
