@@ -1,19 +1,11 @@
 // Inputs the datagram fuzzer found; each stays fixed by a test here.
-#include "transport/Record.h"
+#include "tests/transport/RecordSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 namespace {
-
-ReceiveArea AreaOf(const std::string &datagram)
-{
-    ReceiveArea area{};
-    std::copy(datagram.begin(), datagram.end(), area.begin());
-    return area;
-}
 
 // A datagram that starts with the byte 0x02 has a sender for FromBlock (the
 // text before the first NUL) but an empty sender field, and an empty reply

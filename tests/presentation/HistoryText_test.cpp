@@ -2,10 +2,10 @@
 // message, a received message and a receipt, and the pop-up text.
 #include "presentation/HistoryText.h"
 
+#include "tests/transport/RecordSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,21 +15,6 @@ const std::string Sep(1, '\x02');
 const std::string Nul(1, '\0');
 const std::string SentStamp = "> 15:04:05 Monday 07. December ";
 const std::string ReceivedStamp = "< 15:04:05 Monday 07. December ";
-
-LocalIdentity IdentityOf(const std::string &user, const std::string &computer)
-{
-    LocalIdentity id;
-    std::memcpy(id.UserName, user.data(), user.size());
-    std::memcpy(id.ComputerName, computer.data(), computer.size());
-    return id;
-}
-
-MessageRecord Received(const std::string &datagram)
-{
-    ReceiveArea area{};
-    std::copy(datagram.begin(), datagram.end(), area.begin());
-    return FromBlock(area).second;
-}
 
 TEST(PresentationHistoryText, SentEntryShowsTheRecordWithSeparatorsAndControlBytesAs02)
 {
@@ -76,7 +61,7 @@ class PresentationHistoryTextReceived : public ::testing::TestWithParam<Received
 TEST_P(PresentationHistoryTextReceived, IsOneLine)
 {
     const ReceivedCase &c = GetParam();
-    const std::string entry = ReceivedEntry(ReceivedStamp, Received(c.Datagram));
+    const std::string entry = ReceivedEntry(ReceivedStamp, ReceivedRecord(c.Datagram));
     EXPECT_EQ(entry, ReceivedStamp + c.Line);
     EXPECT_EQ(entry.find_first_of("\r\n"), std::string::npos);
 }

@@ -3,31 +3,17 @@
 // receipt to log or not, ordinary message).
 #include "transport/ReceiveBook.h"
 
+#include "tests/transport/RecordSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-LocalIdentity IdentityOf(const std::string &user, const std::string &computer)
-{
-    LocalIdentity id;
-    std::memcpy(id.UserName, user.data(), user.size());
-    std::memcpy(id.ComputerName, computer.data(), computer.size());
-    return id;
-}
-
 // What the receiver holds after reading the block another station sent.
-MessageRecord Received(const MessageRecord &sent)
-{
-    const DatagramBlock block = ToBlock(sent);
-    ReceiveArea area{};
-    std::copy(block.begin(), block.end(), area.begin());
-    return FromBlock(area).second;
-}
+MessageRecord Received(const MessageRecord &sent) { return ReceivedRecord(Bytes(ToBlock(sent))); }
 
 MessageRecord Message(const std::string &from, const std::string &text, const std::string &to = "me")
 {

@@ -2,7 +2,7 @@
 // blocks, splitting received blocks into fields, the receipt sign, mailslot
 // paths, the two records the station writes, and which senders may be
 // answered with a receipt.
-#include "transport/Record.h"
+#include "tests/transport/RecordSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,22 +16,12 @@ namespace {
 const std::string Nul(1, '\0');
 const std::string Sep(1, '\x02');
 
-std::string Bytes(const DatagramBlock &block) { return std::string(block.data(), block.size()); }
-
-// The receive area after a read of these bytes into the cleared area.
-ReceiveArea AreaOf(const std::string &datagram)
+// Each input against what the predicate must say of it.
+template <typename Predicate>
+void ExpectEach(Predicate predicate, const std::vector<std::pair<std::string, bool>> &cases)
 {
-    ReceiveArea area{};
-    std::copy_n(datagram.begin(), std::min(datagram.size(), area.size()), area.begin());
-    return area;
-}
-
-LocalIdentity IdentityOf(const std::string &user, const std::string &computer)
-{
-    LocalIdentity id;
-    std::memcpy(id.UserName, user.data(), std::min(user.size(), NameBufferSize - 1));
-    std::memcpy(id.ComputerName, computer.data(), std::min(computer.size(), NameBufferSize - 1));
-    return id;
+    for (const auto &[input, expected] : cases)
+        EXPECT_EQ(predicate(input), expected) << testing::PrintToString(input);
 }
 
 struct Fields {
@@ -196,11 +186,7 @@ TEST(TransportRecord, TakeAndDropFieldWalk)
 TEST(TransportRecord, ReceiptIsTheMarkerAnywhere)
 {
     const LocalIdentity id = IdentityOf("alice", "PC1");
-    struct Case {
-        std::string Record;
-        bool Receipt;
-    };
-    const std::vector<Case> cases = {
+    ExpectEach(IsReceipt, {
         {ReceiptRecord(id, "bob"), true},
         {ReceiptRecord(id, ""), true},
         {OrdinaryRecord(id, "bob", "hello"), false},
@@ -214,9 +200,7 @@ TEST(TransportRecord, ReceiptIsTheMarkerAnywhere)
         {"\x03\x02\x04\x03", false},
         {"\x03\x04\x04\x03", false},
         {"", false},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(IsReceipt(c.Record), c.Receipt) << testing::PrintToString(c.Record);
+    });
 }
 
 // ---- Mailslot paths ----
@@ -298,11 +282,7 @@ TEST(TransportRecord, ReplyTargetRejectsControlBytes)
 
 TEST(TransportRecord, ReplyTargetTable)
 {
-    struct Case {
-        std::string Name;
-        bool Safe;
-    };
-    const std::vector<Case> cases = {
+    ExpectEach(IsSafeReplyTarget, {
         {"bob", true},
         {"PC-01", true},
         {"john smith", true},
@@ -326,9 +306,7 @@ TEST(TransportRecord, ReplyTargetTable)
         {".\\pipe\\x", false},
         {"?\\C:\\somewhere", false},
         {"*", false},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(IsSafeReplyTarget(c.Name), c.Safe) << testing::PrintToString(c.Name);
+    });
 }
 
 } // namespace

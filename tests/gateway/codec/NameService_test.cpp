@@ -16,6 +16,14 @@ const NetbiosName Bob = *MakeNetbiosName("BOB", MessengerSuffix);
 constexpr std::uint32_t AliceIp = 0x0A000002, BobIp = 0x0A000003;
 const Wire NbIn = Hex("00 20 00 01");
 
+// A request with BOB<03> as its question and its record named by pointer;
+// `nbFlags` is 00 00 for a unique name, 80 00 for a group.
+Wire BobRequest(const char *header, const char *nbFlags)
+{
+    return Hex(header) + BobWire() + NbIn + Hex("c0 0c") + NbIn + Hex("00 00 00 00 00 06") + Hex(nbFlags) +
+           Hex("0a 00 00 03");
+}
+
 auto Fields(const NameServicePacket &p)
 {
     return std::make_tuple(static_cast<int>(p.Kind), p.TransactionId, p.Flags, ToString(p.Name), p.Ttl, p.Group,
@@ -54,20 +62,16 @@ TEST(GatewayNameService, BuildsTheNotesTableAndParsesItBack)
          Hex("12 34 85 00 00 00 00 01 00 00 00 00") + AliceWire() + NbIn + Hex("00 04 93 e0 00 06 00 00 0a 00 00 02"),
          Packet(NameServiceKind::PositiveQueryResponse, 0x1234, 0x8500, Alice, 300000, false, AliceIp)},
         {"registration", BuildRegistration(0x0001, Bob, false, BobIp),
-         Hex("00 01 29 10 00 01 00 00 00 00 00 01") + BobWire() + NbIn + Hex("c0 0c") + NbIn +
-             Hex("00 00 00 00 00 06 00 00 0a 00 00 03"),
+         BobRequest("00 01 29 10 00 01 00 00 00 00 00 01", "00 00"),
          Packet(NameServiceKind::Registration, 0x0001, 0x2910, Bob, 0, false, BobIp)},
         {"group registration", BuildRegistration(0xfffe, Bob, true, BobIp),
-         Hex("ff fe 29 10 00 01 00 00 00 00 00 01") + BobWire() + NbIn + Hex("c0 0c") + NbIn +
-             Hex("00 00 00 00 00 06 80 00 0a 00 00 03"),
+         BobRequest("ff fe 29 10 00 01 00 00 00 00 00 01", "80 00"),
          Packet(NameServiceKind::Registration, 0xfffe, 0x2910, Bob, 0, true, BobIp)},
         {"overwrite demand", BuildOverwriteDemand(0x0002, Bob, false, BobIp),
-         Hex("00 02 28 10 00 01 00 00 00 00 00 01") + BobWire() + NbIn + Hex("c0 0c") + NbIn +
-             Hex("00 00 00 00 00 06 00 00 0a 00 00 03"),
+         BobRequest("00 02 28 10 00 01 00 00 00 00 00 01", "00 00"),
          Packet(NameServiceKind::OverwriteDemand, 0x0002, 0x2810, Bob, 0, false, BobIp)},
         {"release", BuildRelease(0x0003, Bob, true, BobIp),
-         Hex("00 03 30 10 00 01 00 00 00 00 00 01") + BobWire() + NbIn + Hex("c0 0c") + NbIn +
-             Hex("00 00 00 00 00 06 80 00 0a 00 00 03"),
+         BobRequest("00 03 30 10 00 01 00 00 00 00 00 01", "80 00"),
          Packet(NameServiceKind::Release, 0x0003, 0x3010, Bob, 0, true, BobIp)},
         {"negative registration response", BuildNegativeRegistrationResponse(0x0001, Bob, 0, false, AliceIp),
          Hex("00 01 ad 86 00 00 00 01 00 00 00 00") + BobWire() + NbIn + Hex("00 00 00 00 00 06 00 00 0a 00 00 02"),
