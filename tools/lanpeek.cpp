@@ -10,10 +10,11 @@
 //   lanpeek.exe up X Y TIMEOUT_MS      wait until the prefix's one station
 //                                      receives; move its window to X,Y;
 //                                      print its process id
-//   lanpeek.exe title PID              the window title
 //   lanpeek.exe history PID            the history pane's text
 //   lanpeek.exe boxes PID              every open pop-up: its caption, then
 //                                      each line of its text indented by 4
+//   lanpeek.exe close-boxes PID        press OK in every open pop-up; wait
+//                                      until none is left
 //   lanpeek.exe watch-title PID TEXT TIMEOUT_MS
 //                                      print each new title until TEXT shows;
 //                                      exit 1 if it does not in time
@@ -125,16 +126,12 @@ int Up(int x, int y, long timeoutMs)
 
 int Boxes(DWORD pid)
 {
-    for (HWND box : DialogsOf(pid)) {
-        // A box is shown once its texts are in; before, it is still being made.
-        if (!IsWindowVisible(box))
-            continue;
-        const std::string text = AskText(GetDlgItem(box, 0xFFFF)).value_or("");
-        std::string shown = TitleOf(box) + "\n";
+    for (const Box &box : BoxesOf(pid)) {
+        std::string shown = box.Caption + "\n";
         std::size_t at = 0;
         for (;;) {
-            const std::size_t end = text.find("\r\n", at);
-            shown += "    " + text.substr(at, end == std::string::npos ? end : end - at) + "\n";
+            const std::size_t end = box.Text.find("\r\n", at);
+            shown += "    " + box.Text.substr(at, end == std::string::npos ? end : end - at) + "\n";
             if (end == std::string::npos)
                 break;
             at = end + 2;
@@ -142,6 +139,24 @@ int Boxes(DWORD pid)
         Out(shown);
     }
     return 0;
+}
+
+// Boxes queued behind the cap of open ones show up as others close, 20 ms
+// apart, so this goes on until half a second of looks finds none.
+int CloseBoxes(DWORD pid)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (int quiet = 0;;) {
+        const auto boxes = BoxesOf(pid);
+        quiet = boxes.empty() && DialogsOf(pid).empty() ? quiet + 1 : 0;
+        if (quiet == 5)
+            return 0;
+        for (const Box &box : boxes)
+            CloseBox(box.Window);
+        if (Elapsed(start, 60000))
+            return Fail(1, std::to_string(boxes.size()) + " pop-ups still open after 60 s");
+        Sleep(100);
+    }
 }
 
 int WatchTitle(HWND window, const std::string &wanted, long timeoutMs)
@@ -246,9 +261,8 @@ int Wait(DWORD pid, HWND window, const std::string &where, const std::string &te
     for (;;) {
         if (where == "boxes") {
             found = 0;
-            for (HWND box : DialogsOf(pid))
-                if (IsWindowVisible(box))
-                    found += Count(AskText(GetDlgItem(box, 0xFFFF)).value_or(""), text) > 0;
+            for (const Box &box : BoxesOf(pid))
+                found += Count(box.Text, text) > 0;
         } else {
             const DWORD_PTR length = AskTextLength(history).value_or(0);
             if (length != seenLength) {
@@ -302,7 +316,7 @@ int Run(int argc, char **argv)
 
     int least = 0; // arguments, the program's name included
     int most = 0;
-    if (command == "title" || command == "history" || command == "boxes")
+    if (command == "history" || command == "boxes" || command == "close-boxes")
         least = most = 3;
     else if (command == "watch-title")
         least = most = 5;
@@ -318,10 +332,6 @@ int Run(int argc, char **argv)
     if (!window)
         return Fail(4, "no station window for process " + std::string(argv[2]) +
                            " (" + WindowsSeen() + ")");
-    if (command == "title") {
-        Out(TitleOf(window) + "\n");
-        return 0;
-    }
     if (command == "history") {
         const auto text = AskText(FieldsOf(window).History);
         if (!text)
@@ -331,6 +341,8 @@ int Run(int argc, char **argv)
     }
     if (command == "boxes")
         return Boxes(pid);
+    if (command == "close-boxes")
+        return CloseBoxes(pid);
     if (command == "wait")
         return Wait(pid, window, argv[3], argv[4], std::atoi(argv[5]), std::atol(argv[6]));
     if (command == "watch-title")

@@ -7,6 +7,9 @@
 # every namespace and stops every process it started, whether the tests pass
 # or not. Needs root.
 #   tests/lan/run.sh            builds what is missing, runs the suite
+#   tests/lan/run.sh tests/lan/test_lan.py CrossStation.test_14_up_refuses_clashes_and_down_leaves_nothing
+#                               one suite file, or the named tests of it in
+#                               the order given
 # Uses $TINDREL_BUILD (default build/ of this checkout) and keeps its LAN
 # state in $TINDREL_BUILD/lan-test, apart from a LAN started by hand; its
 # namespaces are tdt-PID-*, its addresses 10.77.N.0/24.
@@ -26,10 +29,14 @@ trap '"$python" "$root/tools/lan" down >/dev/null 2>&1 || echo "lan tests: down 
 # Each in the background, so that a signal to this script stops it at once.
 tests=
 suite() {
-    "$python" -W ignore::ResourceWarning "$1" &
+    "$python" -W ignore::ResourceWarning "$@" &
     tests=$!
     wait $tests
 }
 trap 'kill -TERM $tests 2>/dev/null; exit 130' INT TERM
-suite "$root/tests/netns/test_netns.py" && suite "$root/tests/lan/test_lan.py" &&
-    suite "$root/tests/lan/test_kinds.py" && suite "$root/tests/lan/test_run_lan.py"
+if [ $# -gt 0 ]; then
+    suite "$@"
+else
+    suite "$root/tests/netns/test_netns.py" && suite "$root/tests/lan/test_lan.py" &&
+        suite "$root/tests/lan/test_kinds.py" && suite "$root/tests/lan/test_run_lan.py"
+fi

@@ -5,21 +5,16 @@ send, history, down) and its state file. Run by tests/lan/run.sh."""
 import json
 import re
 import unittest
-from pathlib import Path
 
-from test_lan import STAMP, STATE, lan, running_process, wait_for
+from test_lan import STAMP, STATE, lan, processes, wait_for
 
 
 def kinds_running():
     """{prefix: 32 or 64} of every running tindrel.exe that is no /S copy,
     by the word size of the Wine loader that runs it."""
     found = {}
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit() or not running_process(entry.name):
-            continue
+    for entry, command, env in processes():
         try:
-            command = (entry / "cmdline").read_bytes().split(b"\0")
-            env = (entry / "environ").read_bytes().split(b"\0")
             with open(entry / "exe", "rb") as exe:
                 elf = exe.read(5)
         except OSError:

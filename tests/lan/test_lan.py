@@ -7,8 +7,10 @@ bridge that sees every datagram between them.
 Run by tests/lan/run.sh, which sets TINDREL_LAN_DIR, the namespace prefix
 and the subnet, and removes everything whatever happens. The stations run
 through the whole suite; each test first puts the state it relies on in
-place (a station's last logged receipt, for one), so none depends on the
-ones before it. The last test takes the LAN down.
+place (a station's last logged receipt, for one) and leaves no pop-ups
+piled up behind it, so none depends on the ones before it and any of them
+runs alone or in any order. test_14 takes the LAN down; a test after it
+brings it up again.
 """
 import json
 import os
@@ -72,22 +74,25 @@ def running_process(pid):
     return Path(f"/proc/{pid}").exists() and not netns.zombie(pid)
 
 
-def stations_processes():
-    """Every process that runs for the stations of this state directory: a
-    Wine process of one of its prefixes, or one whose command line names it."""
-    found = []
-    where = os.fsencode(STATE)
+def processes():
+    """(/proc entry, command line arguments, environment) of every running
+    process that can still be read."""
     for entry in Path("/proc").iterdir():
         if not entry.name.isdigit() or not running_process(entry.name):
             continue
         try:
-            env = (entry / "environ").read_bytes().split(b"\0")
-            command = (entry / "cmdline").read_bytes()
+            yield (entry, (entry / "cmdline").read_bytes().split(b"\0"),
+                   (entry / "environ").read_bytes().split(b"\0"))
         except OSError:
             continue
-        if any(v.startswith(b"WINEPREFIX=" + where) for v in env) or where in command:
-            found.append(int(entry.name))
-    return found
+
+
+def stations_processes():
+    """Every process that runs for the stations of this state directory: a
+    Wine process of one of its prefixes, or one whose command line names it."""
+    where = os.fsencode(STATE)
+    return [int(entry.name) for entry, command, env in processes()
+            if any(v.startswith(b"WINEPREFIX=" + where) for v in env) or where in b"\0".join(command)]
 
 
 def rss_kb(pid):
@@ -230,6 +235,10 @@ class Lan:
     def lines(self, name, head):
         return [line for line in self.history(name) if line.startswith(head)]
 
+    def last_line(self, name, head):
+        """The newest entry that starts with head; "" when there is none."""
+        return next(iter(self.lines(name, head)), "")
+
     def boxes(self, name):
         """(caption, text) of every open pop-up, as `tools/lan boxes` lists them."""
         found = []
@@ -240,6 +249,11 @@ class Lan:
             elif line:
                 found.append((line, []))
         return [(caption, "\r\n".join(text)) for caption, text in found]
+
+    def close_boxes(self, name):
+        """Presses OK in every pop-up of the station, those waiting behind
+        the cap of open boxes included."""
+        self.checked_peek(name, "close-boxes", self.pid(name), timeout=120)
 
     def wait(self, name, where, text, count=1, timeout=30):
         """Waits, inside the station's prefix, until text occurs count times
@@ -266,11 +280,12 @@ class Lan:
         return [block for block in self.arrived(receiver, since)
                 if block.startswith(sender.encode() + b"\0") and RECEIPT_MARK in block]
 
-    def node_sends(self, name, text):
-        """The B-node sends station name a message, as a station would."""
+    def node_sends(self, name, text, ip=None):
+        """The B-node sends station name a message, as a station would, to
+        the station's address or to ip."""
         block = (NODE.encode() + b"\0" + name.encode() + b"\0" + text.encode() + b"\r\n\t"
                  + NODE_ID + b"\0\0\0\0")
-        self.node.send_message(NODE, name, self.ip(name), block.ljust(BLOCK, b"\0"))
+        self.node.send_message(NODE, name, ip or self.ip(name), block.ljust(BLOCK, b"\0"))
 
     def barrier(self, name):
         """Returns once the station has read everything that reached it before:
@@ -288,7 +303,7 @@ class Lan:
         self.type(name, NODE, f"reset {self.serial}")
         self.wait(name, "history", "Delivered to: lantest@LANTEST")
         wait_for(f"{name}'s receipt line from lantest",
-                 lambda: self.lines(name, "~ ")[0].endswith("Delivered to: lantest@LANTEST"))
+                 lambda: self.last_line(name, "~ ").endswith("Delivered to: lantest@LANTEST"))
 
     def watch_title(self, name, title, timeout_ms=30000):
         """Watches the window title from now on, until it reads title; a
@@ -317,13 +332,20 @@ class CrossStation(unittest.TestCase):
     """One message's road, the repeat and receipt rules, /S, WORKGROUP,
     unknown names and throughput between real stations over UDP."""
 
+    STATIONS = ["alice", "bob", "carol"]
+
     @classmethod
     def setUpClass(cls):
-        cls.lan = Lan(["alice", "bob", "carol"])
+        cls.lan = Lan(cls.STATIONS)
+
+    def setUp(self):
+        if CrossStation.lan is None:  # test_14 took it down
+            CrossStation.lan = Lan(self.STATIONS)
 
     @classmethod
     def tearDownClass(cls):
-        cls.lan.close()
+        if cls.lan:
+            cls.lan.close()
         lan("down", check=False)
 
     def test_01_every_name_of_a_station_resolves_and_no_other(self):
@@ -361,21 +383,23 @@ class CrossStation(unittest.TestCase):
         status, seen = titles()
         self.assertEqual(status, 0, seen)
         self.assertEqual(seen[-1], "Delivered to: bob@BOB-PC")
-        wait_for("alice's receipt line", lambda: self.lan.lines("alice", "~ ")[0].endswith("bob@BOB-PC"))
-        self.assertRegex(self.lan.lines("alice", "~ ")[0], r"^~ \S.* Delivered to: bob@BOB-PC$")
+        wait_for("alice's receipt line", lambda: self.lan.last_line("alice", "~ ").endswith("bob@BOB-PC"))
+        self.assertRegex(self.lan.last_line("alice", "~ "), r"^~ \S.* Delivered to: bob@BOB-PC$")
         # The tool prints the same pane, one entry a line.
         self.assertEqual(lan("history", "alice"), "\n".join(self.lan.history("alice")) + "\n")
-        # And a picture of the whole display: a PNG of its 1024 x 768 pixels.
-        shot = STATE / "road.png"
-        lan("shot", shot)
-        head = shot.read_bytes()[:24]
-        self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
-        self.assertEqual(struct.unpack(">II", head[16:24]), (1024, 768))
+        # And a picture of the whole display, a PNG of its 1024 x 768 pixels,
+        # or of a part of it.
+        for part, size in ((), (1024, 768)), (("824x464+0+0",), (824, 464)):
+            shot = STATE / "road.png"
+            lan("shot", shot, *part)
+            head = shot.read_bytes()[:24]
+            self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertEqual(struct.unpack(">II", head[16:24]), size)
 
     def test_03_a_second_different_message_adds_no_receipt_line(self):
         self.lan.type("alice", "bob", "first of two")
         wait_for("bob's receipt line at alice",
-                 lambda: self.lan.lines("alice", "~ ")[0].endswith("bob@BOB-PC"))
+                 lambda: self.lan.last_line("alice", "~ ").endswith("bob@BOB-PC"))
         lines_before = len(self.lan.lines("alice", "~ "))
         mark = self.lan.tap.mark()
         self.lan.type("alice", "bob", "second of two")
@@ -455,18 +479,19 @@ class CrossStation(unittest.TestCase):
         # /S's failure comes through, with the name that could not be reached.
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertIn("nobody2 could not be reached from carol", r.stderr)
-        time.sleep(2)
-        asked = [bnode.parse_ns(data)["name"] for src, dst, port, data in self.lan.tap.seen[mark:]
-                 if port == bnode.NS_PORT and src == self.lan.ip("alice")
-                 and dst.endswith(".255")]
-        self.assertIn(bnode.netbios("NOBODY", 0x03), asked)
-        self.assertIn(bnode.netbios("NOBODY", 0x00), asked)
+
+        def asked():
+            return {bnode.parse_ns(data)["name"] for src, dst, port, data in self.lan.tap.seen[mark:]
+                    if port == bnode.NS_PORT and src == self.lan.ip("alice") and dst.endswith(".255")}
+        wait_for("alice's broadcast queries for NOBODY<03> and NOBODY<00>",
+                 lambda: {bnode.netbios("NOBODY", 0x03), bnode.netbios("NOBODY", 0x00)} <= asked())
         self.assertFalse([d for d in self.lan.tap.datagrams(mark) if d.get("payload")
                           and b"anyone there?" in d["payload"]])
         self.assertEqual(new_entries(before, self.lan.history("alice")), sent)
 
     def test_08_throughput_100_messages_from_alice_to_bob(self):
         count = 100
+        self.addCleanup(self.lan.close_boxes, "bob")  # a pile at the cap would hold later pop-ups back
         self.lan.last_receipt_from_node("alice")
         self.lan.serial += 1
         run = self.lan.serial
@@ -503,8 +528,7 @@ class CrossStation(unittest.TestCase):
         found = self.lan.node.query("carol")
         self.assertEqual(found, (self.lan.ip("carol"), False))
         mark = len(self.lan.node.inbox)
-        block = (NODE.encode() + b"\0carol\0" + text.encode() + b"\r\n\t" + NODE_ID + b"\0\0\0\0")
-        self.lan.node.send_message(NODE, "carol", found[0], block.ljust(BLOCK, b"\0"))
+        self.lan.node_sends("carol", text, found[0])
         self.lan.wait("carol", "boxes", f"From:\tlantest\r\nTo:\tcarol\r\n\r\n{text}\r\n\t{NODE_ID.decode()}")
         receipt = self.lan.node.wait_for(
             lambda: [d for d in self.lan.node.inbox[mark:] if RECEIPT_MARK in d["payload"]], 20)
@@ -528,7 +552,7 @@ class CrossStation(unittest.TestCase):
         self.assertEqual(bnode.show(got[0]["source"]), "BOB<03>")
         self.assertEqual(got[0]["src_ip"], self.lan.ip("bob"))
         wait_for("the node's receipt at bob",
-                 lambda: self.lan.lines("bob", "~ ")[0].endswith("Delivered to: lantest@LANTEST"))
+                 lambda: self.lan.last_line("bob", "~ ").endswith("Delivered to: lantest@LANTEST"))
 
     def test_11_a_flood_of_bad_packets_leaves_the_station_receiving_and_memory_flat(self):
         gateway = self.lan.by_name["alice"]["gateway"]
@@ -578,6 +602,7 @@ class CrossStation(unittest.TestCase):
         self.assertEqual(self.lan.node.query("alice"), (self.lan.ip("alice"), False))
         # A second gateway that wants the name does not start.
         host = self.lan.net.add_host("dup", number=251)
+        self.addCleanup(netns.remove_namespaces, [host.ns])
         with tempfile.TemporaryDirectory(prefix="tdt-dup-") as prefix:
             (Path(prefix) / "dosdevices").mkdir()
             r = self.lan.net.run("dup", [self.lan.state["exe"]["gateway"], "--user", "alice",
@@ -587,19 +612,20 @@ class CrossStation(unittest.TestCase):
             self.assertEqual(r.stdout, "")
             self.assertEqual(r.stderr, f"tindrel-gateway: the name ALICE<03> is held by {self.lan.ip('alice')}\n")
             self.assertNotIn(prefix, Path("/proc/self/mounts").read_text())
-        netns.remove_namespaces([host.ns])
         self.assertEqual(self.lan.node.query("alice"), (self.lan.ip("alice"), False))
 
     def test_13_a_capture_decodes_as_mailslot_writes_and_name_queries(self):
         pcap = STATE / "capture.pcap"
         self.assertIn("capturing into", lan("capture", pcap))
+        self.addCleanup(lan, "capture", "stop", check=False)
+        mark = self.lan.tap.mark()
         self.lan.serial += 1
         text = f"captured {self.lan.serial}"
         self.lan.type("carol", "alice", text)
         self.lan.wait("alice", "history", f"<<{text}")
         self.lan.type("carol", "ghost", text)
         wait_for("carol's receipt from alice",
-                 lambda: self.lan.receipts_from("carol", "alice@ALICE-PC"))
+                 lambda: self.lan.receipts_from("carol", "alice@ALICE-PC", mark))
         self.assertIn("capture saved", lan("capture", "stop"))
         writes = netns.tshark(pcap, 'nbdgm.type==0x10 && mailslot.name=="\\\\MAILSLOT\\\\MESSNGR"',
                         "nbdgm.source_name", "nbdgm.destination_name", "nbdgm.dgram_len",
@@ -619,19 +645,21 @@ class CrossStation(unittest.TestCase):
                                capture_output=True, text=True, timeout=60)
             self.assertEqual(r.returncode, 1, names)
             self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+        up = self.lan
         running = stations_processes()
-        gateways = [st["gateway"] for st in self.lan.state["stations"]]
+        gateways = [st["gateway"] for st in up.state["stations"]]
         self.assertTrue(all(g in running for g in gateways))
         # Each station: its program, its relay, its wineserver and more.
         self.assertGreaterEqual(len(running), 3 * 3)
-        xvfb = self.lan.state["xvfb"]
+        xvfb = up.state["xvfb"]
         self.assertTrue(running_process(xvfb))  # the private display
-        self.assertTrue(netns.namespaces(self.lan.state["netns"]))
-        self.lan.close()
+        self.assertTrue(netns.namespaces(up.state["netns"]))
+        up.close()
+        CrossStation.lan = None  # the next test, if any, brings the LAN up again
         self.assertIn("nothing left running", lan("down"))
         self.assertEqual(stations_processes(), [])
         self.assertFalse(running_process(xvfb))
-        self.assertEqual(netns.namespaces(self.lan.state["netns"]), [])
+        self.assertEqual(netns.namespaces(up.state["netns"]), [])
         self.assertNotIn(str(STATE), Path("/proc/self/mounts").read_text())
 
 
