@@ -360,25 +360,29 @@ class CrossStation(unittest.TestCase):
 
     def test_02_road_of_one_message(self):
         self.lan.last_receipt_from_node("alice")
+        self.lan.serial += 1
+        text = f"hello bob {self.lan.serial}"
         alice_before, bob_before = self.lan.history("alice"), self.lan.history("bob")
         boxes_before = len(self.lan.boxes("bob"))
         titles = self.lan.watch_title("alice", "Delivered to: bob@BOB-PC")
-        self.lan.type("alice", "bob", "hello bob")
+        self.lan.type("alice", "bob", text)
         sent = [l for l in new_entries(alice_before, self.lan.history("alice")) if l.startswith("> ")]
         self.assertEqual(len(sent), 1)
         self.assertRegex(sent[0], "^> " + STAMP
-                         + re.escape("alice\x02bob\x02hello bob\x02\x02\x02alice@ALICE-PC\x02\x02\x02\x02") + "$")
+                         + re.escape(f"alice\x02bob\x02{text}\x02\x02\x02alice@ALICE-PC\x02\x02\x02\x02") + "$")
 
-        self.lan.wait("bob", "boxes", "\r\nhello bob\r\n")
-        self.lan.wait("bob", "history", "<<hello bob")
-        box = self.lan.boxes("bob")[boxes_before:]
+        self.lan.wait("bob", "boxes", f"\r\n{text}\r\n")
+        self.lan.wait("bob", "history", f"<<{text}")
+        boxes = self.lan.boxes("bob")
+        self.assertEqual(len(boxes), boxes_before + 1)
+        box = [b for b in boxes if f"\r\n{text}\r\n" in b[1]]  # the list is in no set order
         self.assertEqual(len(box), 1)
         self.assertTrue(box[0][0].startswith("Message - "), box[0][0])
-        self.assertEqual(box[0][1], "From:\talice\r\nTo:\tbob\r\n\r\nhello bob\r\n\talice@ALICE-PC")
+        self.assertEqual(box[0][1], f"From:\talice\r\nTo:\tbob\r\n\r\n{text}\r\n\talice@ALICE-PC")
         received = new_entries(bob_before, self.lan.history("bob"))
         self.assertEqual(len(received), 1)
         self.assertRegex(received[0], "^< " + STAMP
-                         + re.escape("From:alice, To:bob <<hello bob\x03\x03\x03alice@ALICE-PC>>") + "$")
+                         + re.escape(f"From:alice, To:bob <<{text}\x03\x03\x03alice@ALICE-PC>>") + "$")
 
         status, seen = titles()
         self.assertEqual(status, 0, seen)
