@@ -38,10 +38,10 @@
 #include "tests/drive/Mailslot.h"
 #include "tests/drive/Popups.h"
 #include "tests/drive/StationWindow.h"
+#include "tests/drive/Wait.h"
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,24 +65,13 @@ int Fail(int status, const std::string &why)
     return status;
 }
 
-bool Elapsed(std::chrono::steady_clock::time_point start, long timeoutMs)
-{
-    return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(timeoutMs);
-}
-
 // Looked for again for a while before giving up: on a loaded machine Wine
 // has been seen to leave a running station out of one enumeration.
 HWND StationWindow(DWORD pid)
 {
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        const auto found = TopLevelWindows(pid, StationClass);
-        if (!found.empty())
-            return found.front();
-        if (Elapsed(start, 5000))
-            return nullptr;
-        Sleep(50);
-    }
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindStationWindow(pid)) != nullptr; }, 5000, 50);
+    return found;
 }
 
 // What the enumeration saw, for the message of a station that is not found.
@@ -96,32 +85,30 @@ std::string WindowsSeen()
     return seen;
 }
 
-int Up(int x, int y, long timeoutMs)
+int Up(int x, int y, int timeoutMs)
 {
-    const auto start = std::chrono::steady_clock::now();
     std::string seen = "no station window";
-    for (;;) {
+    HWND station = nullptr;
+    const bool up = WaitUntil([&] {
         const auto windows = TopLevelWindows(0, StationClass);
-        if (windows.size() == 1) {
-            const Fields fields = FieldsOf(windows[0]);
-            const bool receiving = Opens(LocalMailslot);
-            if (fields.Controls == 5 && fields.History && receiving) {
-                // Asynchronous: a busy station must not hold up the caller.
-                SetWindowPos(windows[0], nullptr, x, y, 0, 0,
-                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-                Out(std::to_string(PidOf(windows[0])) + "\n");
-                return 0;
-            }
-            seen = "a window with " + std::to_string(fields.Controls) + " controls, mailslot " +
-                   (receiving ? "open" : "missing");
-        } else if (windows.size() > 1) {
+        if (windows.size() > 1)
             seen = std::to_string(windows.size()) + " station windows";
-        }
-        if (Elapsed(start, timeoutMs))
-            return Fail(1, "no receiving station after " + std::to_string(timeoutMs) +
-                               " ms: " + seen);
-        Sleep(20);
-    }
+        if (windows.size() != 1)
+            return false;
+        const Fields fields = FieldsOf(windows[0]);
+        const bool receiving = Opens(LocalMailslot);
+        seen = "a window with " + std::to_string(fields.Controls) + " controls, mailslot " +
+               (receiving ? "open" : "missing");
+        station = windows[0];
+        return fields.Controls == 5 && fields.History && receiving;
+    }, timeoutMs);
+    if (!up)
+        return Fail(1, "no receiving station after " + std::to_string(timeoutMs) + " ms: " + seen);
+    // Asynchronous: a busy station must not hold up the caller.
+    SetWindowPos(station, nullptr, x, y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+    Out(std::to_string(PidOf(station)) + "\n");
+    return 0;
 }
 
 int Boxes(DWORD pid)
@@ -145,38 +132,32 @@ int Boxes(DWORD pid)
 // apart, so this goes on until half a second of looks finds none.
 int CloseBoxes(DWORD pid)
 {
-    const auto start = std::chrono::steady_clock::now();
-    for (int quiet = 0;;) {
+    std::size_t open = 0;
+    int quiet = 0;
+    const bool closed = WaitUntil([&] {
         const auto boxes = BoxesOf(pid);
-        quiet = boxes.empty() && DialogsOf(pid).empty() ? quiet + 1 : 0;
-        if (quiet == 5)
-            return 0;
         for (const Box &box : boxes)
             CloseBox(box.Window);
-        if (Elapsed(start, 60000))
-            return Fail(1, std::to_string(boxes.size()) + " pop-ups still open after 60 s");
-        Sleep(100);
-    }
+        open = boxes.size();
+        quiet = boxes.empty() && DialogsOf(pid).empty() ? quiet + 1 : 0;
+        return quiet == 5;
+    }, 60000, 100);
+    return closed ? 0 : Fail(1, std::to_string(open) + " pop-ups still open after 60 s");
 }
 
-int WatchTitle(HWND window, const std::string &wanted, long timeoutMs)
+int WatchTitle(HWND window, const std::string &wanted, int timeoutMs)
 {
-    const auto start = std::chrono::steady_clock::now();
     std::string last;
     bool first = true;
-    for (;;) {
+    WaitUntil([&] {
         const std::string title = TitleOf(window);
-        if (first || title != last) {
+        if (first || title != last)
             Out(title + "\n");
-            last = title;
-            first = false;
-        }
-        if (title == wanted)
-            return 0;
-        if (Elapsed(start, timeoutMs) || !IsWindow(window))
-            return 1;
-        Sleep(5);
-    }
+        last = title;
+        first = false;
+        return title == wanted || !IsWindow(window);
+    }, timeoutMs, 5);
+    return last == wanted ? 0 : 1;
 }
 
 int SentLines(const std::string &history)
@@ -192,19 +173,14 @@ int SentLines(const std::string &history)
 // asked first, as it is cheap to answer, and the text only when it changed.
 bool AwaitSentLine(HWND history, int before)
 {
-    const auto start = std::chrono::steady_clock::now();
-    DWORD_PTR seen = 0;
-    for (;;) {
-        const DWORD_PTR length = AskTextLength(history).value_or(0);
-        if (length != seen) {
-            seen = length;
-            if (SentLines(AskText(history).value_or("")) > before)
-                return true;
-        }
-        if (Elapsed(start, AnswerWithinMs))
+    std::size_t seen = 0;
+    return WaitUntil([&] {
+        const std::size_t length = AskTextLength(history).value_or(0);
+        if (length == seen)
             return false;
-        Sleep(10);
-    }
+        seen = length;
+        return SentLines(AskText(history).value_or("")) > before;
+    }, AnswerWithinMs, 10);
 }
 
 void Keys(HWND field, const std::string &text)
@@ -252,31 +228,26 @@ int Count(const std::string &haystack, const std::string &needle)
 
 // Polls from inside the prefix, far cheaper than a new process per look.
 int Wait(DWORD pid, HWND window, const std::string &where, const std::string &text, int count,
-         long timeoutMs)
+         int timeoutMs)
 {
     const HWND history = FieldsOf(window).History;
-    const auto start = std::chrono::steady_clock::now();
-    DWORD_PTR seenLength = static_cast<DWORD_PTR>(-1);
+    std::size_t seenLength = static_cast<std::size_t>(-1);
     int found = 0;
-    for (;;) {
+    const bool done = WaitUntil([&] {
         if (where == "boxes") {
             found = 0;
             for (const Box &box : BoxesOf(pid))
                 found += Count(box.Text, text) > 0;
-        } else {
-            const DWORD_PTR length = AskTextLength(history).value_or(0);
-            if (length != seenLength) {
-                seenLength = length;
-                found = Count(AskText(history).value_or(""), text);
-            }
+        } else if (const std::size_t length = AskTextLength(history).value_or(0);
+                   length != seenLength) {
+            seenLength = length;
+            found = Count(AskText(history).value_or(""), text);
         }
-        if (found >= count)
-            return 0;
-        if (Elapsed(start, timeoutMs))
-            return Fail(1, std::to_string(found) + " of " + std::to_string(count) + " in " + where +
-                               " after " + std::to_string(timeoutMs) + " ms");
-        Sleep(50);
-    }
+        return found >= count;
+    }, timeoutMs, 50);
+    return done ? 0
+                : Fail(1, std::to_string(found) + " of " + std::to_string(count) + " in " + where +
+                              " after " + std::to_string(timeoutMs) + " ms");
 }
 
 int Probe(int argc, char **argv)
@@ -308,7 +279,7 @@ int Run(int argc, char **argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "up" && argc == 5)
-        return Up(std::atoi(argv[2]), std::atoi(argv[3]), std::atol(argv[4]));
+        return Up(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     if (command == "probe")
         return Probe(argc, argv);
     if (command == "names" && argc == 2)
@@ -344,9 +315,9 @@ int Run(int argc, char **argv)
     if (command == "close-boxes")
         return CloseBoxes(pid);
     if (command == "wait")
-        return Wait(pid, window, argv[3], argv[4], std::atoi(argv[5]), std::atol(argv[6]));
+        return Wait(pid, window, argv[3], argv[4], std::atoi(argv[5]), std::atoi(argv[6]));
     if (command == "watch-title")
-        return WatchTitle(window, argv[3], std::atol(argv[4]));
+        return WatchTitle(window, argv[3], std::atoi(argv[4]));
     return Send(window, command == "type", argv[3],
                 std::vector<std::string>(argv + 4, argv + argc));
 }
