@@ -39,7 +39,8 @@ bool StartThroughShell(const Launch &launch, Child &process, std::string &marker
     std::string body = "/usr/bin/env";
     for (const auto &[name, value] : launch.Env)
         body += " " + ShellQuoted(name + "=" + value);
-    body += " " + LoaderFor(StationIs64Bit().value_or(false)) + " " + ShellQuoted(StationExeUnixPath());
+    body += " " + LoaderFor(StationIs64Bit().value_or(false)) + " " +
+            ShellQuoted(StationExeUnixPath());
     if (!launch.Arguments.empty())
         body += " " + launch.Arguments;
     const std::set<unsigned long> before = ProcessesNamed("tindrel.exe");
