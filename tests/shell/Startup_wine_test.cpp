@@ -96,7 +96,8 @@ TEST(ShellStartup, SendSwitchNeverOpensTheLocalMailslot)
     ASSERT_TRUE(WaitUntil([&] { return FindStationWindow(sending.Pid()) != nullptr; }, 10000));
     const HWND window = FindStationWindow(sending.Pid());
     // The title is set just before the write, which cannot end before the
-    // FIFO is read: the copy is in its send from here on.
+    // FIFO is read: the copy is in its send from here on. Nothing is sent
+    // to its window now: Wine would hold the sender past its timeout.
     ASSERT_TRUE(WaitUntil([&] { return TitleOf(window) == "Zorvanta tindrel - sending..."; }));
     ASSERT_TRUE(sending.Running()) << "held in its send";
     EXPECT_FALSE(Opens(LocalMailslot)) << "nobody owns the local mailslot";

@@ -90,7 +90,9 @@ public:
     // everything posted to it before the call. It posts BM_SETSTATE to the
     // Hide button as a marker, waits until the button shows it, and takes it
     // back. The marker is a queued message: with the F11 trace on, the pane
-    // shows its trace line (MSG 000000F3) afterwards.
+    // shows its trace line (MSG 000000F3) afterwards. Not for a station
+    // held in a write to a full FIFO: Wine 8 then lets a message sent to
+    // its thread wait past any timeout.
     bool WaitUntilHandled(int timeoutMs = 10000) const;
 
     // WaitUntilHandled twice: the second round also covers what the station
