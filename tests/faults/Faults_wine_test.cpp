@@ -159,7 +159,7 @@ TEST(FaultsDestination, CannotBeOpenedIsLoggedAndReportsNothing)
         EXPECT_EQ(station.Title(), "Zorvanta tindrel - sending...");
         EXPECT_EQ(NewestSentBody(station), SentBody(UserName(), recipient, "anyone?"));
     }
-    station.Settle(500);
+    station.Settle();
     EXPECT_TRUE(BoxesOf(station.Pid()).empty());
     EXPECT_TRUE(Receives(station, "still receiving"));
 

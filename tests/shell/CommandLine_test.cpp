@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -88,6 +89,12 @@ struct SwitchCase {
     bool Hide, Minimize, Send;
 };
 
+// /H, /M and /S as found, for one comparison that names all three.
+std::tuple<bool, bool, bool> Found(const Switches &s)
+{
+    return {s.Hide, s.Minimize, s.Send};
+}
+
 void PrintTo(const SwitchCase &c, std::ostream *os) { *os << testing::PrintToString(c.Raw); }
 
 class ShellCommandLineSwitches : public ::testing::TestWithParam<SwitchCase> {};
@@ -95,11 +102,8 @@ class ShellCommandLineSwitches : public ::testing::TestWithParam<SwitchCase> {};
 TEST_P(ShellCommandLineSwitches, InTheFirstArgument)
 {
     const SwitchCase &c = GetParam();
-    const CommandLine line = SplitCommandLine(c.Raw);
-    const Switches s = FindSwitches(line.Argument(1));
-    EXPECT_EQ(s.Hide, c.Hide);
-    EXPECT_EQ(s.Minimize, c.Minimize);
-    EXPECT_EQ(s.Send, c.Send);
+    EXPECT_EQ(Found(FindSwitches(SplitCommandLine(c.Raw).Argument(1))),
+              std::tuple(c.Hide, c.Minimize, c.Send));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,12 +153,9 @@ TEST(ShellCommandLine, SwitchesUpperCaseLettersAToZOnly)
         {"\xaf" "S", false, false, false},
         {"/\xe9/s", false, false, true},
     };
-    for (const Case &c : cases) {
-        const Switches s = FindSwitches(c.Argument);
-        EXPECT_EQ(s.Hide, c.Hide) << testing::PrintToString(c.Argument);
-        EXPECT_EQ(s.Minimize, c.Minimize) << testing::PrintToString(c.Argument);
-        EXPECT_EQ(s.Send, c.Send) << testing::PrintToString(c.Argument);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(Found(FindSwitches(c.Argument)), std::tuple(c.Hide, c.Minimize, c.Send))
+            << testing::PrintToString(c.Argument);
 }
 
 TEST(ShellCommandLine, SwitchSearchLeavesTheArgumentAsTyped)

@@ -1,8 +1,9 @@
 // The promises of the Wine test harness that other tests build on: Unix
 // commands run to their end, a station has handled what was posted to it
-// when WaitUntilHandled returns, a station started with its own USER
-// signs with it, also when it runs to its end, and stations run the file
-// under test, 32-bit or 64-bit.
+// when WaitUntilHandled returns and has polled when Poll returns, a sink
+// holds every block written before it is asked, a station started with its
+// own USER signs with it, also when it runs to its end, and stations run
+// the file under test, 32-bit or 64-bit.
 #include "tests/wine/Station.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,26 @@ TEST(ShellHarness, WaitUntilHandledCoversEverythingPostedBefore)
         << "the marker is taken back";
 }
 
+// No pause anywhere: each answer must already hold what came before it.
+TEST(ShellHarness, PollReadsAtOnceAndSinksHoldEveryBlockWrittenBefore)
+{
+    Station station;
+    ASSERT_TRUE(station.Window());
+    ASSERT_TRUE(WriteToStation(MessageBlock("alice", UserName(), "now")));
+    ASSERT_TRUE(station.Poll());
+    EXPECT_EQ(FirstLine(station.HistoryText()).substr(0, 1), "<") << station.HistoryText();
+
+    MailslotSink bob("bob");
+    EXPECT_TRUE(bob.BlocksUpToNow().empty());
+    const std::vector<std::string> written = {MessageBlock("a", "bob", "1"),
+                                              MessageBlock("b", "bob", "2"),
+                                              MessageBlock("c", "bob", "3")};
+    for (const std::string &block : written)
+        ASSERT_TRUE(WriteBlock(MailslotOf("bob"), block));
+    EXPECT_EQ(bob.BlocksUpToNow(), written);
+    EXPECT_EQ(bob.Blocks(), written) << "the sink's own mark is not kept";
+}
+
 TEST(ShellHarness, StationsStartedWithTheirOwnUser)
 {
     MailslotSink bob("bob");
@@ -62,9 +83,8 @@ TEST(ShellHarness, StationsStartedWithTheirOwnUser)
 
 TEST(ShellHarness, StationsRunAsTheMachineOfTheFileUnderTest)
 {
-    const WORD machine = StationMachine();
-    ASSERT_TRUE(machine == IMAGE_FILE_MACHINE_I386 || machine == IMAGE_FILE_MACHINE_AMD64)
-        << StationExeUnixPath() << ": " << std::hex << machine;
+    const std::optional<bool> is64Bit = StationIs64Bit();
+    ASSERT_TRUE(is64Bit) << StationExeUnixPath();
 
     Station station;
     ASSERT_TRUE(station.Window());
@@ -72,5 +92,5 @@ TEST(ShellHarness, StationsRunAsTheMachineOfTheFileUnderTest)
     ASSERT_TRUE(process);
     BOOL wow = FALSE;
     EXPECT_TRUE(IsWow64Process(process.get(), &wow));
-    EXPECT_EQ(wow != FALSE, machine == IMAGE_FILE_MACHINE_I386) << StationExeUnixPath();
+    EXPECT_EQ(wow != FALSE, !*is64Bit) << StationExeUnixPath();
 }

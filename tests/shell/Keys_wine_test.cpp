@@ -46,6 +46,48 @@ struct Named {
     const char *Name;
     std::function<void(const Station &)> Act;
 };
+
+// Shows the window normally again (restored, if it was minimised) and lets
+// the station handle what that sent it.
+bool ShowNormal(const Station &station)
+{
+    ShowWindow(station.Window(), SW_SHOWNORMAL);
+    const bool shown = WaitUntil(
+        [&] { return IsWindowVisible(station.Window()) && !IsIconic(station.Window()); });
+    return shown && station.WaitUntilHandled();
+}
+
+// Each way in turn from a normally shown window, each followed by the checks.
+void FromShownWindow(const Station &station, const std::vector<Named> &ways,
+                     const std::function<void()> &checks)
+{
+    for (const Named &way : ways) {
+        SCOPED_TRACE(way.Name);
+        ASSERT_TRUE(ShowNormal(station));
+        way.Act(station);
+        checks();
+    }
+}
+
+HWND WaitForQuestion(const Station &station)
+{
+    HWND box = nullptr;
+    WaitUntil([&] {
+        const auto boxes = BoxesOf(station.Pid());
+        box = boxes.empty() ? nullptr : boxes.front().Window;
+        return box != nullptr;
+    });
+    return box;
+}
+
+// The open menu of a process (a window of class #32768), or null.
+HWND OpenMenu(DWORD pid)
+{
+    for (HWND menu : TopLevelWindows(pid, "#32768"))
+        if (IsWindowVisible(menu))
+            return menu;
+    return nullptr;
+}
 } // namespace
 
 TEST(ShellKeys, SendCaptionWarnsPast400Characters)
@@ -87,18 +129,18 @@ TEST(ShellKeys, EnterSendsFromTheRecipientFieldOnly)
     SendMessageA(station.Message(), EM_SETSEL, 2, 2);
 
     station.PressKey(station.Message(), VK_RETURN);
-    station.Settle(500);
+    ASSERT_TRUE(station.Settle());
     EXPECT_EQ(TextOf(station.Message()), "ab\r\n") << "a line break, typed";
-    EXPECT_TRUE(bob.Blocks().empty());
+    EXPECT_TRUE(bob.BlocksUpToNow().empty());
     EXPECT_EQ(FirstLine(station.HistoryText()), "Command line parameters:");
 
     // The key going down sends; its release does nothing more.
     station.PostTo(station.Recipient(), WM_KEYDOWN, VK_RETURN, 1);
     ASSERT_TRUE(bob.WaitForBlocks(1));
     station.PostTo(station.Recipient(), WM_KEYUP, VK_RETURN, 0xC0000001);
-    station.Settle(500);
-    EXPECT_EQ(bob.Blocks().size(), 1u);
-    EXPECT_EQ(bob.Blocks()[0], MessageBlock(UserName(), "bob", SignedText("ab\r\n")));
+    ASSERT_TRUE(station.Settle());
+    EXPECT_EQ(bob.BlocksUpToNow(),
+              std::vector{MessageBlock(UserName(), "bob", SignedText("ab\r\n"))});
     EXPECT_EQ(TextOf(station.Recipient()), "bob");
 }
 
@@ -128,8 +170,8 @@ TEST(ShellKeys, AltSTheSendButtonAndEnterSendOnceEach)
             continue;
         }
         ++sent;
-        station.Settle(400);
-        EXPECT_EQ(bob.Blocks().size(), sent);
+        ASSERT_TRUE(station.Settle());
+        EXPECT_EQ(bob.BlocksUpToNow().size(), sent);
         EXPECT_EQ(bob.Blocks().back(),
                   MessageBlock(UserName(), "bob", SignedText("see you\tat 5")));
         std::string history = station.HistoryText(), stamp, rest;
@@ -154,8 +196,8 @@ TEST(ShellKeys, AltSTheSendButtonAndEnterSendOnceEach)
         EXPECT_TRUE(bob.WaitForBlocks(sent + repeat)) << "repeat " << repeat;
         station.WaitUntilHandled();
     }
-    station.Settle(300);
-    EXPECT_EQ(bob.Blocks().size(), sent + 2);
+    ASSERT_TRUE(station.Settle());
+    EXPECT_EQ(bob.BlocksUpToNow().size(), sent + 2);
 }
 
 TEST(ShellKeys, AltHTheHideButtonAndIdmHideHide)
@@ -167,15 +209,10 @@ TEST(ShellKeys, AltHTheHideButtonAndIdmHideHide)
     };
     Station station;
     ASSERT_TRUE(station.Window());
-    for (const Named &way : ways) {
-        SCOPED_TRACE(way.Name);
-        ShowWindow(station.Window(), SW_SHOWNORMAL);
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(station.Window()) != 0; }));
-        station.WaitUntilHandled();
-        way.Act(station);
+    FromShownWindow(station, ways, [&] {
         EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(station.Window()); }));
         EXPECT_FALSE(IsIconic(station.Window()));
-    }
+    });
     EXPECT_TRUE(StillReceives(station)) << "hidden, it receives";
     EXPECT_TRUE(station.Running());
 }
@@ -189,32 +226,14 @@ TEST(ShellKeys, CloseRequestsMinimiseAndDoNotEnd)
     };
     Station station;
     ASSERT_TRUE(station.Window());
-    for (const Named &way : ways) {
-        SCOPED_TRACE(way.Name);
-        ShowWindow(station.Window(), SW_RESTORE);
-        ASSERT_TRUE(WaitUntil([&] { return !IsIconic(station.Window()); }));
-        station.WaitUntilHandled();
-        way.Act(station);
+    FromShownWindow(station, ways, [&] {
         EXPECT_TRUE(WaitUntil([&] { return IsIconic(station.Window()) != 0; }));
-        station.Settle(600);
+        ASSERT_TRUE(station.Settle());
         EXPECT_TRUE(station.Running());
         EXPECT_TRUE(IsWindowVisible(station.Window()));
         EXPECT_TRUE(BoxesOf(station.Pid()).empty()) << "no question either";
-    }
-}
-
-namespace {
-HWND WaitForQuestion(const Station &station)
-{
-    HWND box = nullptr;
-    WaitUntil([&] {
-        const auto boxes = BoxesOf(station.Pid());
-        box = boxes.empty() ? nullptr : boxes.front().Window;
-        return box != nullptr;
     });
-    return box;
 }
-} // namespace
 
 TEST(ShellClose, AsksFirstNoKeepsRunningYesEnds)
 {
@@ -238,7 +257,7 @@ TEST(ShellClose, AsksFirstNoKeepsRunningYesEnds)
 
     PostMessageA(box, WM_COMMAND, IDNO, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
-    station.Settle(500);
+    ASSERT_TRUE(station.Settle());
     EXPECT_TRUE(station.Running());
     EXPECT_TRUE(IsWindowVisible(station.Window()));
     // The loop goes on after the question.
@@ -307,7 +326,7 @@ TEST(ShellKeys, F11ShowsTheTraceThenTheFirstArgumentThenHistory)
     station.Post(WM_KEYUP, VK_F11, 0xC0000001);
     EXPECT_TRUE(WaitUntil([&] { return station.HistoryText() == "Mixed-Case"; }))
         << station.HistoryText();
-    station.Settle(1200); // a poll or two, not traced any more
+    ASSERT_TRUE(station.Poll()); // neither the poll nor the marker is traced any more
     EXPECT_EQ(station.HistoryText(), "Mixed-Case");
 
     SetTextOf(station.Recipient(), "bob");
@@ -319,16 +338,6 @@ TEST(ShellKeys, F11ShowsTheTraceThenTheFirstArgumentThenHistory)
     ASSERT_TRUE(SplitStamp(station.HistoryText(), '>', stamp, rest)) << station.HistoryText();
     EXPECT_EQ(rest, UserName() + "\x02" "bob\x02" "back" + Tail() + "\r\n");
 }
-
-namespace {
-bool MenuOpen(const Station &station)
-{
-    for (HWND menu : TopLevelWindows(station.Pid(), "#32768"))
-        if (IsWindowVisible(menu))
-            return true;
-    return false;
-}
-} // namespace
 
 // Another process cannot read a menu under Wine, so the system menu is
 // opened by its key and walked: its last item hides, the one before it asks
@@ -353,11 +362,9 @@ TEST(ShellSystemMenu, OffersCloseAndHideInPlaceOfTheStandardClose)
     ASSERT_TRUE(station.Window());
     for (const Case &c : cases) {
         SCOPED_TRACE(c.Name);
-        ShowWindow(station.Window(), SW_SHOWNORMAL);
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(station.Window()) != 0; }));
-        station.WaitUntilHandled();
+        ASSERT_TRUE(ShowNormal(station));
         station.Post(WM_SYSCOMMAND, SC_KEYMENU, ' ');
-        ASSERT_TRUE(WaitUntil([&] { return MenuOpen(station); })) << "the system menu opens";
+        ASSERT_TRUE(WaitUntil([&] { return OpenMenu(station.Pid()); })) << "the system menu opens";
         for (const auto &[message, key] : c.Keys)
             station.Post(message, key, 1);
         if (c.Expect == Hidden) {
@@ -370,9 +377,9 @@ TEST(ShellSystemMenu, OffersCloseAndHideInPlaceOfTheStandardClose)
             PostMessageA(box, WM_COMMAND, IDNO, 0);
             ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
         }
-        ASSERT_TRUE(WaitUntil([&] { return !MenuOpen(station); }));
+        ASSERT_TRUE(WaitUntil([&] { return !OpenMenu(station.Pid()); }));
     }
-    station.Settle(300);
+    ASSERT_TRUE(station.Settle());
     EXPECT_TRUE(station.Running());
 }
 
@@ -382,78 +389,42 @@ namespace {
 int SystemMenuHeight(HWND window, DWORD pid)
 {
     PostMessageA(window, WM_SYSCOMMAND, SC_KEYMENU, ' ');
-    int height = -1;
-    WaitUntil([&] {
-        for (HWND menu : TopLevelWindows(pid, "#32768"))
-            if (IsWindowVisible(menu)) {
-                RECT r = {};
-                GetWindowRect(menu, &r);
-                height = r.bottom - r.top;
-                return true;
-            }
-        return false;
-    });
+    RECT r = {};
+    if (!WaitUntil([&] { return GetWindowRect(OpenMenu(pid), &r); }))
+        return -1;
     PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 1);
     PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 1);
-    WaitUntil([&] {
-        for (HWND menu : TopLevelWindows(pid, "#32768"))
-            if (IsWindowVisible(menu))
-                return false;
-        return true;
-    });
-    return height;
+    WaitUntil([&] { return !OpenMenu(pid); });
+    return r.bottom - r.top;
 }
 
-// A window of this process with the platform's system menu, rewired as
-// given, and a thread of its own to run the menu.
-class ReferenceWindow {
-public:
-    explicit ReferenceWindow(bool withSeparator)
-        : thread_([this, withSeparator] { Run(withSeparator); })
-    {
-        WaitUntil([&] { return window_.load() != nullptr; });
-    }
-    ~ReferenceWindow()
-    {
-        PostMessageA(window_, WM_CLOSE, 0, 0);
-        thread_.join();
-    }
-    HWND Window() const { return window_; }
-
-private:
-    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp)
-    {
-        if (m == WM_DESTROY)
-            PostQuitMessage(0);
-        return DefWindowProcA(w, m, wp, lp);
-    }
-    void Run(bool withSeparator)
-    {
-        WNDCLASSA cls = {};
-        cls.lpfnWndProc = Proc;
-        cls.hInstance = GetModuleHandleA(nullptr);
-        cls.lpszClassName = "shell_test_reference";
-        RegisterClassA(&cls);
-        HWND w = CreateWindowExA(0, cls.lpszClassName, "reference", WS_OVERLAPPEDWINDOW, 10, 10,
-                                 400, 300, nullptr, nullptr, cls.hInstance, nullptr);
+// The height of the system menu of a plain window of this process, rewired
+// as given; the window and the menu's loop run on a thread of their own.
+int ReferenceMenuHeight(bool withSeparator)
+{
+    std::atomic<HWND> window{nullptr};
+    std::thread thread([&] {
+        const HWND w = CreateWindowExA(0, "Static", "reference", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                       10, 10, 400, 300, nullptr, nullptr, nullptr, nullptr);
         const HMENU menu = GetSystemMenu(w, FALSE);
         DeleteMenu(menu, SC_CLOSE, MF_BYCOMMAND);
         AppendMenuA(menu, MF_STRING, 17409, "&Close");
         if (withSeparator)
             AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuA(menu, MF_STRING, 17410, "&Hide");
-        ShowWindow(w, SW_SHOW);
-        window_ = w;
+        window = w;
         MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        while (IsWindow(w) && GetMessageA(&msg, nullptr, 0, 0) > 0) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        UnregisterClassA(cls.lpszClassName, cls.hInstance);
-    }
-    std::atomic<HWND> window_{nullptr};
-    std::thread thread_;
-};
+    });
+    WaitUntil([&] { return window.load() != nullptr; });
+    const int height = SystemMenuHeight(window, GetCurrentProcessId());
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    thread.join();
+    return height;
+}
 } // namespace
 
 // The walk above cannot see separators; the height of the open menu can.
@@ -461,17 +432,9 @@ private:
 // should: the standard close gone, then "&Close", a separator, "&Hide".
 TEST(ShellSystemMenuShape, IsAsTallAsTheStandardMenuRewired)
 {
-    int expected = 0, withoutSeparator = 0;
-    {
-        ReferenceWindow reference(true);
-        expected = SystemMenuHeight(reference.Window(), GetCurrentProcessId());
-    }
-    {
-        ReferenceWindow reference(false);
-        withoutSeparator = SystemMenuHeight(reference.Window(), GetCurrentProcessId());
-    }
+    const int expected = ReferenceMenuHeight(true);
     ASSERT_GT(expected, 0);
-    ASSERT_NE(expected, withoutSeparator) << "a separator shows in the height";
+    ASSERT_NE(expected, ReferenceMenuHeight(false)) << "a separator shows in the height";
 
     Station station;
     ASSERT_TRUE(station.Window());

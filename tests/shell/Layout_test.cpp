@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <tuple>
 
 std::ostream &operator<<(std::ostream &os, const Placement &p)
 {
@@ -28,11 +29,8 @@ TEST_P(ShellLayout, Placements)
 {
     const LayoutCase &c = GetParam();
     const ControlPlacements p = PlaceControls(c.Width, c.Height);
-    EXPECT_EQ(p.Message, c.Message);
-    EXPECT_EQ(p.Recipient, c.Recipient);
-    EXPECT_EQ(p.Send, c.Send);
-    EXPECT_EQ(p.Hide, c.Hide);
-    EXPECT_EQ(p.History, c.History);
+    EXPECT_EQ(std::tie(p.Message, p.Recipient, p.Send, p.Hide, p.History),
+              std::tie(c.Message, c.Recipient, c.Send, c.Hide, c.History));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -44,6 +42,10 @@ INSTANTIATE_TEST_SUITE_P(
         // An odd height: the lower half gets the extra row.
         LayoutCase{"OddHeight", 400, 301,
                    {4, 36, 384, 125}, {4, 6, 250, 21}, {257, 6, 69, 21}, {343, 6, 44, 21}, {4, 166, 384, 103}},
+        LayoutCase{"Wider", 500, 401,
+                   {4, 36, 484, 175}, {4, 6, 350, 21}, {357, 6, 69, 21}, {443, 6, 44, 21}, {4, 216, 484, 153}},
+        LayoutCase{"Smaller", 321, 205,
+                   {4, 36, 305, 77}, {4, 6, 171, 21}, {178, 6, 69, 21}, {264, 6, 44, 21}, {4, 118, 305, 55}},
         LayoutCase{"FullHd", 1920, 1080,
                    {4, 36, 1904, 515}, {4, 6, 1770, 21}, {1777, 6, 69, 21}, {1863, 6, 44, 21}, {4, 556, 1904, 492}},
         // A minimised window's rectangle: nothing is clamped.

@@ -151,7 +151,7 @@ TEST(SendStation, UnreachableDestinationsAreLoggedAndReportNothing)
         EXPECT_EQ(TextOf(station.Recipient()), recipient);
         EXPECT_EQ(TextOf(station.Message()), "anyone?");
     }
-    station.Settle(500);
+    station.Settle();
     EXPECT_TRUE(BoxesOf(station.Pid()).empty());
     EXPECT_TRUE(station.Running());
 }

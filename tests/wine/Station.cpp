@@ -1,6 +1,8 @@
 // See Station.h.
 #include "tests/wine/Station.h"
 
+#include <gtest/gtest.h>
+
 #include <regex>
 #include <set>
 
@@ -21,10 +23,10 @@ bool StartDirectly(const Launch &launch, Child &process)
 // runs the 32-bit loader, which hands a 64-bit program on to wine64 and so
 // now and then leaves a short-lived process of the station's name first:
 // start a 64-bit station with wine64 at once.
-std::string LoaderFor(WORD machine)
+std::string LoaderFor(bool is64Bit)
 {
     const std::string wine64 = "/usr/lib/wine/wine64";
-    if (machine == IMAGE_FILE_MACHINE_AMD64 && FileExists(WindowsPathOf(wine64)))
+    if (is64Bit && FileExists(WindowsPathOf(wine64)))
         return wine64;
     return "wine";
 }
@@ -37,7 +39,8 @@ bool StartThroughShell(const Launch &launch, Child &process, std::string &marker
     std::string body = "/usr/bin/env";
     for (const auto &[name, value] : launch.Env)
         body += " " + ShellQuoted(name + "=" + value);
-    body += " " + LoaderFor(StationMachine()) + " " + ShellQuoted(StationExeUnixPath());
+    body += " " + LoaderFor(StationIs64Bit().value_or(false)) + " " +
+            ShellQuoted(StationExeUnixPath());
     if (!launch.Arguments.empty())
         body += " " + launch.Arguments;
     const std::set<unsigned long> before = ProcessesNamed("tindrel.exe");
@@ -59,13 +62,6 @@ bool StartThroughShell(const Launch &launch, Child &process, std::string &marker
     return true;
 }
 
-bool StartProcess(const Launch &launch, Child &process, std::string &marker)
-{
-    if (launch.Env.empty())
-        return StartDirectly(launch, process);
-    return StartThroughShell(launch, process, marker);
-}
-
 } // namespace
 
 std::string StationExe()
@@ -80,21 +76,13 @@ std::string StationExeUnixPath()
     return chosen && *chosen ? chosen : TINDREL_EXE_UNIX_PATH;
 }
 
-WORD StationMachine()
+std::optional<bool> StationIs64Bit()
 {
-    const FileHandle file(CreateFileA(StationExe().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return 0;
-    IMAGE_DOS_HEADER dos = {};
-    DWORD pe = 0, got = 0;
-    WORD machine = 0;
-    if (ReadFile(file.get(), &dos, sizeof dos, &got, nullptr) && got == sizeof dos &&
-        SetFilePointer(file.get(), dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-        ReadFile(file.get(), &pe, sizeof pe, &got, nullptr) && got == sizeof pe &&
-        pe == IMAGE_NT_SIGNATURE && !ReadFile(file.get(), &machine, sizeof machine, &got, nullptr))
-        machine = 0;
-    return machine;
+    DWORD type = 0;
+    if (!GetBinaryTypeA(StationExe().c_str(), &type) ||
+        (type != SCS_32BIT_BINARY && type != SCS_64BIT_BINARY))
+        return std::nullopt;
+    return type == SCS_64BIT_BINARY;
 }
 
 std::string ComputerName()
@@ -113,14 +101,6 @@ std::string UserName()
     return name;
 }
 
-RECT ClientRectInParent(HWND child)
-{
-    RECT r = {};
-    GetWindowRect(child, &r);
-    MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT *>(&r), 2);
-    return r;
-}
-
 bool IsShown(HWND window)
 {
     return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
@@ -128,7 +108,9 @@ bool IsShown(HWND window)
 
 Station::Station(const Launch &launch)
 {
-    if (!StartProcess(launch, process_, doneMarker_))
+    const bool started = launch.Env.empty() ? StartDirectly(launch, process_)
+                                            : StartThroughShell(launch, process_, doneMarker_);
+    if (!started)
         return;
     if (!launch.WaitForWindow || !process_.Pid)
         return;
@@ -210,11 +192,15 @@ bool Station::WaitUntilHandled(int timeoutMs) const
     return seen;
 }
 
-void Station::Settle(int pauseMs) const
+bool Station::Settle() const
 {
-    WaitUntilHandled();
-    Sleep(static_cast<DWORD>(pauseMs));
-    WaitUntilHandled();
+    return WaitUntilHandled() && WaitUntilHandled();
+}
+
+bool Station::Poll() const
+{
+    Post(WM_TIMER, 1);
+    return WaitUntilHandled();
 }
 
 void Station::Post(UINT message, WPARAM wParam, LPARAM lParam) const
@@ -249,27 +235,11 @@ HWND Station::Focus() const
 
 DWORD RunToEnd(const Launch &launch, int timeoutMs)
 {
-    Child process;
-    std::string marker;
-    if (!StartProcess(launch, process, marker))
-        return static_cast<DWORD>(-1);
-    DWORD code = STILL_ACTIVE;
-    if (process.Process) {
-        if (WaitForEnd(process.Process, timeoutMs))
-            code = ExitCodeOf(process.Process);
-        else
-            TerminateProcess(process.Process.get(), 99);
-    }
-    if (!marker.empty()) {
-        // Through the shell the exit status also arrives in the marker; it
-        // is the only source when the station ended before it was seen.
-        const bool ended = WaitUntil([&] { return FileExists(marker); },
-                                     process.Process ? 2000 : timeoutMs);
-        if (ended && code == STILL_ACTIVE && !process.Process)
-            code = static_cast<DWORD>(MarkerStatus(marker));
-        DeleteFileA(marker.c_str());
-    }
-    return code;
+    Launch toEnd = launch;
+    toEnd.WaitForWindow = false;
+    Station station(toEnd);
+    station.WaitForExit(timeoutMs);
+    return station.ExitCode(); // ended on destruction when it still runs
 }
 
 std::string SignedText(const std::string &text, const std::string &user)
@@ -313,6 +283,12 @@ bool StillReceives(const Station &station)
     return shown;
 }
 
+namespace {
+// No station writes a block of DEL bytes: a text of such bytes would be
+// followed by its signature and NUL separators.
+const std::string SinkMark(BlockSize, '\x7f');
+} // namespace
+
 MailslotSink::MailslotSink(const std::string &name)
 {
     const std::string dir = UncRoot() + "/" + name + "/mailslot";
@@ -323,6 +299,11 @@ MailslotSink::MailslotSink(const std::string &name)
                                            [this](const char *bytes, std::size_t size) {
                                                const std::lock_guard<std::mutex> hold(lock_);
                                                bytes_.append(bytes, size);
+                                               const std::size_t at = bytes_.find(SinkMark);
+                                               if (at != std::string::npos) {
+                                                   bytes_.erase(at, SinkMark.size());
+                                                   ++marksTaken_;
+                                               }
                                            });
 }
 
@@ -344,6 +325,21 @@ std::vector<std::string> MailslotSink::Blocks() const
 bool MailslotSink::WaitForBlocks(std::size_t count, int timeoutMs) const
 {
     return WaitUntil([&] { return Blocks().size() >= count; }, timeoutMs);
+}
+
+std::vector<std::string> MailslotSink::BlocksUpToNow()
+{
+    const int mark = ++marksWritten_;
+    const FileHandle writer(CreateFileA(WindowsPathOf(unixPath_).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    const bool taken = WriteAll(writer, SinkMark) && WaitUntil([&] {
+                           const std::lock_guard<std::mutex> hold(lock_);
+                           return marksTaken_ >= mark;
+                       });
+    if (!taken)
+        ADD_FAILURE() << "the mark written into " << unixPath_ << " did not come through";
+    return Blocks();
 }
 
 } // namespace wine

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,16 +35,15 @@ using namespace drive;
 // when set (a Unix path), otherwise the one of this build.
 std::string StationExe();
 std::string StationExeUnixPath();
-// Its PE machine: IMAGE_FILE_MACHINE_I386 or IMAGE_FILE_MACHINE_AMD64; 0
-// when the file cannot be read.
-WORD StationMachine();
+// Whether it is a 64-bit program; none when it is no 32-bit or 64-bit
+// Windows program that can be read.
+std::optional<bool> StationIs64Bit();
 
 // The computer and user name of this prefix, as every station started
 // without other names reports them.
 std::string ComputerName();
 std::string UserName();
 
-RECT ClientRectInParent(HWND child);
 bool IsShown(HWND window);
 
 struct Launch {
@@ -90,12 +90,19 @@ public:
     // everything posted to it before the call. It posts BM_SETSTATE to the
     // Hide button as a marker, waits until the button shows it, and takes it
     // back. The marker is a queued message: with the F11 trace on, the pane
-    // shows its trace line (MSG 000000F3) afterwards.
+    // shows its trace line (MSG 000000F3) afterwards. Not for a station
+    // held in a write to a full FIFO: Wine 8 then lets a message sent to
+    // its thread wait past any timeout.
     bool WaitUntilHandled(int timeoutMs = 10000) const;
 
-    // WaitUntilHandled, then a pause of pauseMs, then WaitUntilHandled again:
-    // for what the station does a little later on its own.
-    void Settle(int pauseMs = 150) const;
+    // WaitUntilHandled twice: the second round also covers what the station
+    // posted to itself while handling the first (the close command that
+    // Alt+F4 queues, a poll's follow-up read).
+    bool Settle() const;
+
+    // Posts the poll timer's message (WM_TIMER 1) and waits until it is
+    // handled: a look into the mailslot now rather than at the next tick.
+    bool Poll() const;
 
     // Post a message to the main window's queue (as keys and menus arrive).
     void Post(UINT message, WPARAM wParam, LPARAM lParam = 0) const;
@@ -137,16 +144,21 @@ class MailslotSink {
 public:
     explicit MailslotSink(const std::string &name);
     ~MailslotSink();
-    MailslotSink(const MailslotSink &) = delete;
-    MailslotSink &operator=(const MailslotSink &) = delete;
 
+    // What the reader has taken so far.
     std::vector<std::string> Blocks() const;
     bool WaitForBlocks(std::size_t count, int timeoutMs = 10000) const;
+    // Every block written before the call: the sink writes a mark behind
+    // them and waits until the reader has taken it (a FIFO keeps order, and
+    // a write of one block is never split). For "nothing more was written"
+    // once the writer has ended or handled its send, without a pause.
+    std::vector<std::string> BlocksUpToNow();
 
 private:
     std::string unixPath_;
     mutable std::mutex lock_;
     std::string bytes_;
+    int marksWritten_ = 0, marksTaken_ = 0;
     std::unique_ptr<FifoReader> reader_;
 };
 

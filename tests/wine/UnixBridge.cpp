@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -100,20 +99,6 @@ int RunUnixStatus(const std::string &commandLine, int timeoutMs)
 bool RunUnix(const std::string &commandLine)
 {
     return RunUnixStatus(commandLine) >= 0;
-}
-
-bool SaveScreenshot(WindowHandle window, const std::string &unixPath)
-{
-    // winex11 keeps the X window of each top-level window as this property.
-    const auto xWindow = reinterpret_cast<DWORD_PTR>(GetPropA(window, "__wine_x11_whole_window"));
-    if (!xWindow)
-        return false;
-    char id[32] = {};
-    std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(xWindow));
-    return RunUnixStatus("/usr/bin/import -window " + std::string(id) + " " +
-                             ShellQuoted(unixPath),
-                         20000) == 0 &&
-           FileExists(WindowsPathOf(unixPath));
 }
 
 } // namespace wine

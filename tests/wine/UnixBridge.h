@@ -1,9 +1,7 @@
 // The Unix side of a Wine test: shell scripts run by /bin/sh from inside
-// the prefix (mkfifo, import, a station started with its own environment),
+// the prefix (mkfifo, rm, a station started with its own environment),
 // each ending in a marker file, and where the prefix keeps its UNC names.
 #pragma once
-
-#include "UTypes.h"
 
 #include <string>
 
@@ -46,9 +44,5 @@ bool RunUnix(const std::string &commandLine);
 int RunUnixStatus(const std::string &commandLine, int timeoutMs = 10000);
 // Quotes a text for /bin/sh.
 std::string ShellQuoted(const std::string &text);
-
-// Saves a picture of a window (its X window, as the display shows it) as a
-// PNG file at a Unix path, with ImageMagick's import. True when the file was written.
-bool SaveScreenshot(WindowHandle window, const std::string &unixPath);
 
 } // namespace wine
