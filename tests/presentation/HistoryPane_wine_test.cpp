@@ -6,8 +6,7 @@
 // The reference is a whole-text set of the same text into the pane itself
 // (which leaves it as a station that rewrote the pane would), and a fresh
 // edit control of the pane's style for the text limit.
-#include "tests/wine/ReceiveSupport.h"
-#include "tests/wine/Station.h"
+#include "tests/wine/Received.h"
 
 #include <gtest/gtest.h>
 
