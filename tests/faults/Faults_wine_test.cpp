@@ -67,7 +67,9 @@ TEST(FaultsMailslotTaken, NeverPollsAndStillSendsAndLogs)
         EXPECT_EQ(NewestSentBody(station), user + "\x02" + c.Recipient + "\x02" + text +
                                                "\x02\x02\x02" + user + "@" + pc +
                                                "\x02\x02\x02\x02");
-        EXPECT_EQ(bob.Settled().size(), c.BlocksAtBob);
+        const auto atBob = bob.Settled();
+        ASSERT_TRUE(atBob);
+        EXPECT_EQ(atBob->size(), c.BlocksAtBob);
         EXPECT_EQ(station.Title(), "Zorvanta tindrel - sending...");
     }
     EXPECT_TRUE(TitleHolds(station, "Zorvanta tindrel - sending..."));

@@ -5,6 +5,7 @@
 
 #include "tests/wine/Station.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,9 @@ public:
     // The blocks caught so far, markers left out.
     std::vector<std::string> Blocks() const;
     bool WaitForBlocks(std::size_t count, int timeoutMs = 10000) const;
-    // Every block written to the name before the call; one that says so
-    // when the marker did not come through.
-    std::vector<std::string> Settled() const;
+    // Every block written to the name before the call; none when the
+    // marker did not come through.
+    std::optional<std::vector<std::string>> Settled() const;
 
 private:
     std::string name_;

@@ -10,8 +10,8 @@ AnswerProbe::AnswerProbe(HWND window, int stepMs)
 {
     idle_ = std::thread([this] { RunIdleWindow(); });
     drive::WaitUntil([&] { return idleWindow_ != nullptr; }, 10000, 5);
-    idleProbe_ = std::thread([this, stepMs] { Probe(idleWindow_, stepMs, idleWorst_); });
-    probe_ = std::thread([this, window, stepMs] { Probe(window, stepMs, worst_); });
+    idleProbe_ = std::thread([this, stepMs] { Probe(idleWindow_, stepMs, idleAnswers_); });
+    probe_ = std::thread([this, window, stepMs] { Probe(window, stepMs, answers_); });
 }
 
 void AnswerProbe::Stop()
@@ -24,6 +24,18 @@ void AnswerProbe::Stop()
         PostThreadMessageA(idleThread_, WM_QUIT, 0, 0);
         idle_.join();
     }
+}
+
+int AnswerProbe::Samples() const
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    return static_cast<int>(answers_.size());
+}
+
+long long AnswerProbe::Worst(const std::vector<long long> &answers) const
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    return answers.empty() ? 0 : *std::max_element(answers.begin(), answers.end());
 }
 
 int AnswerProbe::SlowerThan(long long ms) const
@@ -45,20 +57,16 @@ void AnswerProbe::RunIdleWindow()
     DestroyWindow(idleWindow_);
 }
 
-void AnswerProbe::Probe(HWND window, int stepMs, std::atomic<long long> &worst)
+void AnswerProbe::Probe(HWND window, int stepMs, std::vector<long long> &answers)
 {
     while (!stop_) {
         const DWORD start = GetTickCount();
         DWORD_PTR ignored = 0;
         if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored))
             failed_ = true;
-        const long long took = static_cast<long long>(GetTickCount() - start);
-        if (took > worst)
-            worst = took;
-        if (&worst == &worst_) {
-            ++samples_;
+        {
             const std::lock_guard<std::mutex> hold(lock_);
-            answers_.push_back(took);
+            answers.push_back(static_cast<long long>(GetTickCount() - start));
         }
         Sleep(static_cast<DWORD>(stepMs));
     }

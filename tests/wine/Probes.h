@@ -25,24 +25,23 @@ public:
     AnswerProbe &operator=(const AnswerProbe &) = delete;
 
     void Stop();
-    long long WorstMs() const { return worst_; }
-    long long IdleWorstMs() const { return idleWorst_; }
-    int Samples() const { return samples_; }
+    long long WorstMs() const { return Worst(answers_); }
+    long long IdleWorstMs() const { return Worst(idleAnswers_); }
+    int Samples() const;
     // How many of the window's answers took longer than ms.
     int SlowerThan(long long ms) const;
     bool AllAnswered() const { return !failed_; }
 
 private:
     void RunIdleWindow();
-    void Probe(HWND window, int stepMs, std::atomic<long long> &worst);
+    void Probe(HWND window, int stepMs, std::vector<long long> &answers);
+    long long Worst(const std::vector<long long> &answers) const;
 
     std::atomic<bool> stop_{false}, failed_{false};
     std::atomic<HWND> idleWindow_{nullptr};
     std::atomic<DWORD> idleThread_{0};
-    std::atomic<long long> worst_{0}, idleWorst_{0};
-    std::atomic<int> samples_{0};
     mutable std::mutex lock_;
-    std::vector<long long> answers_;
+    std::vector<long long> answers_, idleAnswers_; // in ms
     std::thread idle_, idleProbe_, probe_;
 };
 

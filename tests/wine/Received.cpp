@@ -36,6 +36,17 @@ bool WaitForEntries(const Station &station, std::size_t count, int timeoutMs)
     return WaitUntil([&] { return Entries(station).size() >= count; }, timeoutMs, 50);
 }
 
+std::vector<std::string> Logged(const Station &station)
+{
+    std::vector<std::string> logged;
+    const auto entries = Entries(station);
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        std::string stamp, rest;
+        logged.push_back(SplitStamp(*entry, '<', stamp, rest) ? rest : *entry);
+    }
+    return logged;
+}
+
 std::vector<Box> PopupWatch::Now()
 {
     // The exit question is a message box too; a box is built hidden and

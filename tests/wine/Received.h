@@ -37,6 +37,9 @@ bool WaitUntilReceiving(const Station &station, int timeoutMs = 10000);
 // The history entries, newest first; none while the pane shows the help text.
 std::vector<std::string> Entries(const Station &station);
 bool WaitForEntries(const Station &station, std::size_t count, int timeoutMs = 5000);
+// The entries oldest first, as written, each received one without its
+// stamp; other entries as they stand.
+std::vector<std::string> Logged(const Station &station);
 
 // The message pop-ups on screen. Each box's text is asked once (a round trip
 // to the box's own thread) and remembered, since it never changes: a watch
