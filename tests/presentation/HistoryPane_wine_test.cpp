@@ -6,8 +6,7 @@
 // The reference is a whole-text set of the same text into the pane itself
 // (which leaves it as a station that rewrote the pane would), and a fresh
 // edit control of the pane's style for the text limit.
-#include "tests/wine/ReceiveSupport.h"
-#include "tests/wine/Station.h"
+#include "tests/wine/Received.h"
 
 #include <gtest/gtest.h>
 
@@ -30,28 +29,13 @@ LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
 struct PaneState {
     std::string Text;
     DWORD SelStart = 0, SelEnd = 0;
-    LRESULT FirstVisible = 0, Lines = 0, Thumb = 0, Modified = 0, CanUndo = 0, Limit = 0;
-    LRESULT Origin = 0;     // where character 0 lies: both scroll offsets, in pixels
-    LONG Style = 0;         // the pane is hidden while its text changes; nothing else may move
-    std::string SystemText; // the system's copy of the window text, as other processes read it
+    LRESULT FirstVisible = 0, Limit = 0;
+    LRESULT Origin = 0; // where character 0 lies: both scroll offsets, in pixels
+    LONG Style = 0;     // the pane is hidden while its text changes; nothing else may move
     HWND CaretWindow = nullptr;
     RECT Caret{};
-
-    std::string Describe() const
-    {
-        std::ostringstream out;
-        out << "text " << Text.size() << " bytes, selection " << SelStart << ".." << SelEnd
-            << ", first visible line " << FirstVisible << ", lines " << Lines << ", thumb "
-            << Thumb << ", char 0 at (" << static_cast<short>(LOWORD(Origin)) << ","
-            << static_cast<short>(HIWORD(Origin)) << "), modified " << Modified
-            << ", can undo " << CanUndo << ", limit " << Limit << ", style " << std::hex
-            << Style << std::dec << ", system text "
-            << SystemText.size() << " bytes, caret "
-            << (CaretWindow ? "in " : "none ") << reinterpret_cast<std::uintptr_t>(CaretWindow)
-            << " at " << Caret.left << "," << Caret.top << "-" << Caret.right << ","
-            << Caret.bottom;
-        return out.str();
-    }
+    std::string Described; // all of it, with the line count, thumb, modified and undo state
+                           // and the system's copy of the text, as other processes read it
 };
 
 PaneState StateOf(const Station &station)
@@ -61,22 +45,28 @@ PaneState StateOf(const Station &station)
     s.Text = TextOf(pane);
     Ask(pane, EM_GETSEL, reinterpret_cast<WPARAM>(&s.SelStart), reinterpret_cast<LPARAM>(&s.SelEnd));
     s.FirstVisible = Ask(pane, EM_GETFIRSTVISIBLELINE);
-    s.Lines = Ask(pane, EM_GETLINECOUNT);
-    s.Thumb = Ask(pane, EM_GETTHUMB);
-    s.Modified = Ask(pane, EM_GETMODIFY);
-    s.CanUndo = Ask(pane, EM_CANUNDO);
     s.Limit = Ask(pane, EM_GETLIMITTEXT);
     s.Origin = Ask(pane, EM_POSFROMCHAR, 0);
     s.Style = GetWindowLongA(pane, GWL_STYLE);
-    std::string system(64, '\0');
-    system.resize(static_cast<std::size_t>(GetWindowTextA(pane, system.data(), 64)));
-    s.SystemText = system;
+    char system[64] = {};
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     if (GetGUIThreadInfo(station.ThreadId(), &info) && info.hwndCaret == pane) {
         s.CaretWindow = info.hwndCaret;
         s.Caret = info.rcCaret;
     }
+    std::ostringstream out;
+    out << "text " << s.Text.size() << " bytes, selection " << s.SelStart << ".." << s.SelEnd
+        << ", first visible line " << s.FirstVisible << ", lines " << Ask(pane, EM_GETLINECOUNT)
+        << ", thumb " << Ask(pane, EM_GETTHUMB) << ", char 0 at ("
+        << static_cast<short>(LOWORD(s.Origin)) << "," << static_cast<short>(HIWORD(s.Origin))
+        << "), modified " << Ask(pane, EM_GETMODIFY) << ", can undo " << Ask(pane, EM_CANUNDO)
+        << ", limit " << s.Limit << ", style " << std::hex << s.Style << std::dec
+        << ", system text " << GetWindowTextA(pane, system, sizeof system) << " bytes, caret "
+        << (s.CaretWindow ? "in " : "none ") << reinterpret_cast<std::uintptr_t>(s.CaretWindow)
+        << " at " << s.Caret.left << "," << s.Caret.top << "-" << s.Caret.right << ","
+        << s.Caret.bottom;
+    s.Described = out.str();
     return s;
 }
 
@@ -103,7 +93,7 @@ void ExpectAsAfterWholeTextSet(const Station &station, const std::string &when)
               TRUE);
     station.WaitUntilHandled();
     const PaneState reference = StateOf(station);
-    EXPECT_EQ(now.Describe(), reference.Describe());
+    EXPECT_EQ(now.Described, reference.Described);
     EXPECT_TRUE(now.Text == reference.Text);
     EXPECT_EQ(now.FirstVisible, 0);
     EXPECT_EQ(now.SelStart, 0u);

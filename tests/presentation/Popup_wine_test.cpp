@@ -2,8 +2,8 @@
 // message shows within a second, boxes in a burst, boxes while the window is
 // hidden or minimised, closing in any order, and the cap on open boxes under
 // a flood.
-#include "tests/wine/ReceiveSupport.h"
-#include "tests/wine/Station.h"
+#include "tests/wine/Received.h"
+#include "tests/wine/StampsAt.h"
 
 #include <gtest/gtest.h>
 
@@ -54,12 +54,12 @@ TEST(PopupArrival, TitleEntryAndBoxFollowAWriteWithinASecond)
     EXPECT_EQ(station.Title(), "Zorvanta tindrel...");
     const std::string entry = Entries(station).at(0);
     EXPECT_TRUE(StampedBetween(entry, ReceivedStampAt,
-                               ReceivedRest("alice", "bob",
-                                            "first line\x03\x03second\x03" "column\x03 end\x01"),
+                               "From:alice, To:bob <<first line\x03\x03second\x03" "column\x03 end\x01>>",
                                before, after))
         << entry;
     const Box box = PopupsOf(station.Pid()).at(0);
-    EXPECT_EQ(box.Text, PopupText("alice", "bob", text));
+    const std::string first = "From:\talice\r\nTo:\tbob\r\n\r\n" + text;
+    EXPECT_EQ(box.Text, first);
     EXPECT_TRUE(StampedBetween(box.Caption, CaptionAt, "", before, after)) << box.Caption;
     // System-modal, so above every other window; no owner; OK alone.
     EXPECT_EQ(GetWindow(box.Window, GW_OWNER), nullptr);
@@ -82,30 +82,30 @@ TEST(PopupArrival, TitleEntryAndBoxFollowAWriteWithinASecond)
             EXPECT_TRUE(StampedBetween(b.Caption, CaptionAt, "", burst, burstEnd)) << b.Caption;
         }
     }
-    const std::string one = PopupText("carl", "bob", "one");
-    const std::string two = PopupText("carl", "bob", "two");
-    const std::string three = PopupText("carl", "bob", "three");
+    const std::string one = "From:\tcarl\r\nTo:\tbob\r\n\r\none";
+    const std::string two = "From:\tcarl\r\nTo:\tbob\r\n\r\ntwo";
+    const std::string three = "From:\tcarl\r\nTo:\tbob\r\n\r\nthree";
     ASSERT_EQ(byText.size(), 4u);
     ASSERT_TRUE(byText.count(one) && byText.count(two) && byText.count(three));
     ASSERT_TRUE(WaitForEntries(station, 4));
-    const auto entries = Entries(station);
-    EXPECT_TRUE(EndsWith(entries[0], ReceivedRest("carl", "bob", "three")));
-    EXPECT_TRUE(EndsWith(entries[1], ReceivedRest("carl", "bob", "two")));
-    EXPECT_TRUE(EndsWith(entries[2], ReceivedRest("carl", "bob", "one")));
+    const auto logged = Logged(station);
+    EXPECT_EQ(std::vector<std::string>(logged.begin() + 1, logged.end()),
+              (std::vector<std::string>{"From:carl, To:bob <<one>>", "From:carl, To:bob <<two>>",
+                                        "From:carl, To:bob <<three>>"}));
 
     // Closed out of order: the others stay, and the window answers meanwhile.
-    std::multiset<std::string> open = {PopupText("alice", "bob", text), one, two, three};
-    for (const std::string &closing : {two, PopupText("alice", "bob", text), three}) {
+    std::multiset<std::string> open = {first, one, two, three};
+    for (const std::string &closing : {two, first, three}) {
         CloseBox(byText[closing]);
         open.erase(open.find(closing));
         EXPECT_TRUE(WaitUntil([&] { return PopupTexts(station.Pid()) == open; })) << closing;
         EXPECT_EQ(TextOf(station.Window()), "Zorvanta tindrel...");
     }
     ASSERT_TRUE(WriteToStation(MessageBlock("dora", "bob", "still receiving")));
-    open.insert(PopupText("dora", "bob", "still receiving"));
+    open.insert("From:\tdora\r\nTo:\tbob\r\n\r\nstill receiving");
     EXPECT_TRUE(WaitUntil([&] { return PopupTexts(station.Pid()) == open; }, ArrivalLimitMs));
     EXPECT_TRUE(WaitForEntries(station, 5, ArrivalLimitMs));
-    EXPECT_TRUE(EndsWith(Entries(station).at(0), ReceivedRest("dora", "bob", "still receiving")));
+    EXPECT_TRUE(EndsWith(Entries(station).at(0), "From:dora, To:bob <<still receiving>>"));
 }
 
 // Hiding or minimising the window changes nothing for the boxes, and a box
@@ -119,13 +119,13 @@ TEST(PopupArrival, BoxesAppearWhileTheWindowIsHiddenOrMinimised)
         ASSERT_TRUE(WaitUntil(
             [&] {
                 for (const Box &box : PopupsOf(station.Pid()))
-                    if (box.Text == PopupText("erin", "bob", text))
+                    if (box.Text == "From:\terin\r\nTo:\tbob\r\n\r\n" + text)
                         return StampedBetween(box.Caption, CaptionAt, "", before, LocalNow());
                 return false;
             },
             ArrivalLimitMs));
         ASSERT_TRUE(WaitForEntries(station, entries + 1));
-        EXPECT_TRUE(EndsWith(Entries(station).at(0), ReceivedRest("erin", "bob", text)));
+        EXPECT_TRUE(EndsWith(Entries(station).at(0), "From:erin, To:bob <<" + text + ">>"));
     };
     {
         Launch hidden;
@@ -144,7 +144,7 @@ TEST(PopupArrival, BoxesAppearWhileTheWindowIsHiddenOrMinimised)
     expectBox(station, "while minimised");
     EXPECT_TRUE(IsShown(station.Window()) && IsIconic(station.Window()));
 
-    station.Post(WM_SYSCOMMAND, 17410); // "&Hide" of the system menu
+    station.Post(WM_SYSCOMMAND, IdmHide);
     ASSERT_TRUE(WaitUntil([&] { return !IsShown(station.Window()); }));
     expectBox(station, "while hidden from the system menu");
     EXPECT_FALSE(IsShown(station.Window()));
@@ -153,7 +153,7 @@ TEST(PopupArrival, BoxesAppearWhileTheWindowIsHiddenOrMinimised)
 // Index of a flood message from the text of its box, or -1.
 int FloodIndex(const std::string &boxText)
 {
-    const std::string head = PopupText("flood", "bob", "flood #");
+    const std::string head = "From:\tflood\r\nTo:\tbob\r\n\r\nflood #";
     int index = -1;
     if (StartsWith(boxText, head) && boxText.size() == head.size() + 4)
         index = std::atoi(boxText.c_str() + head.size());
@@ -186,7 +186,7 @@ TEST(PopupCap, AThousandMessagesOpenAtMostAHundredBoxesAndTheRestInOrder)
     std::atomic<std::size_t> mostOpen{0};
     std::thread sampler([&] {
         while (sampling) {
-            const std::size_t n = CountBoxes(station.Pid());
+            const std::size_t n = DialogsOf(station.Pid()).size();
             if (n > mostOpen)
                 mostOpen = n;
             Sleep(20);
@@ -203,9 +203,11 @@ TEST(PopupCap, AThousandMessagesOpenAtMostAHundredBoxesAndTheRestInOrder)
     } stopSampler{sampling, sampler};
 
     const SYSTEMTIME floodStart = LocalNow();
-    std::vector<std::string> flood;
-    for (int n = 0; n < Total; ++n)
+    std::vector<std::string> flood, logged;
+    for (int n = 0; n < Total; ++n) {
         flood.push_back(MessageBlock("flood", "bob", FloodText(n)));
+        logged.push_back("From:flood, To:bob <<" + FloodText(n) + ">>");
+    }
     BackgroundWriter writer(station, std::move(flood));
     const bool allLogged = WaitUntil([&] { return Entries(station).size() >= Total; }, 120000, 500);
     const SYSTEMTIME floodEnd = LocalNow();
@@ -213,14 +215,7 @@ TEST(PopupCap, AThousandMessagesOpenAtMostAHundredBoxesAndTheRestInOrder)
     ASSERT_EQ(writer.Join(), static_cast<std::size_t>(Total));
     ASSERT_TRUE(allLogged) << Entries(station).size() << " entries";
     ASSERT_TRUE(station.Running());
-    {
-        const auto entries = Entries(station);
-        ASSERT_EQ(entries.size(), static_cast<std::size_t>(Total));
-        for (int n = 0; n < Total; ++n)
-            ASSERT_TRUE(
-                EndsWith(entries[Total - 1 - n], ReceivedRest("flood", "bob", FloodText(n))))
-                << n << ": " << entries[Total - 1 - n];
-    }
+    ASSERT_EQ(Logged(station), logged);
     std::printf("1000 entries logged %lld ms after start\n", loggedMs);
 
     // Which messages are shown now; every caption is the time of handling.

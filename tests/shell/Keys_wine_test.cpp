@@ -213,7 +213,7 @@ TEST(ShellKeys, AltHTheHideButtonAndIdmHideHide)
         EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(station.Window()); }));
         EXPECT_FALSE(IsIconic(station.Window()));
     });
-    EXPECT_TRUE(StillReceives(station)) << "hidden, it receives";
+    EXPECT_TRUE(Receives(station, "still here")) << "hidden, it receives";
     EXPECT_TRUE(station.Running());
 }
 

@@ -273,14 +273,22 @@ std::string NewestSentBody(const Station &station)
     return rest;
 }
 
-bool StillReceives(const Station &station)
+bool Receives(const Station &station, const std::string &text)
 {
-    if (!WriteToStation(MessageBlock("alice", UserName(), "still here")))
+    if (!WriteToStation(MessageBlock("alice", "bob", text)))
         return false;
-    const bool shown = WaitUntil([&] { return !BoxesOf(station.Pid()).empty(); }, 10000);
-    for (const Box &box : BoxesOf(station.Pid()))
-        CloseBox(box.Window);
-    return shown;
+    bool shown = false;
+    WaitUntil(
+        [&] {
+            for (const Box &box : BoxesOf(station.Pid()))
+                if (box.Text.find(text) != std::string::npos) {
+                    CloseBox(box.Window);
+                    shown = true;
+                }
+            return shown;
+        },
+        8000);
+    return shown && station.HistoryText().find("<<" + text + ">>\r\n") != std::string::npos;
 }
 
 namespace {

@@ -134,9 +134,10 @@ std::string FirstLine(const std::string &text);
 bool SplitStamp(const std::string &entry, char lead, std::string &stamp, std::string &rest);
 // The newest history entry after its sent-entry stamp.
 std::string NewestSentBody(const Station &station);
-// A message written into the local mailslot brings up a box of the station
-// (closed again): it still owns and reads its mailslot.
-bool StillReceives(const Station &station);
+// A message from alice written into the local mailslot reaches the station:
+// its box comes up (and is closed again) and its line is logged. It still
+// owns and reads its mailslot.
+bool Receives(const Station &station, const std::string &text);
 
 // What stations write to \\NAME\mailslot\messngr, caught in a FIFO at the
 // path Wine maps that name to. Blocks are split at 420 bytes.
