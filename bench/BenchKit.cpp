@@ -94,11 +94,6 @@ BoxCloser::~BoxCloser()
     worker_.join();
 }
 
-std::size_t BoxCloser::OpenNow() const
-{
-    return BoxesOf(pid_).size();
-}
-
 LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;

@@ -60,7 +60,6 @@ public:
     explicit BoxCloser(DWORD pid);
     ~BoxCloser();
     std::size_t Closed() const { return closed_.load(); }
-    std::size_t OpenNow() const; // boxes of the process that exist right now
 
 private:
     DWORD pid_;

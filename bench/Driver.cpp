@@ -84,26 +84,6 @@ bool HistoryHolds(HWND pane, int count)
     return true;
 }
 
-// Until every box of the process is gone for a while (the queued pop-ups
-// follow one another as boxes close).
-bool WaitForNoBoxes(const BoxCloser &closer, int timeoutMs)
-{
-    const double end = Now() + timeoutMs / 1000.0;
-    double clearSince = -1;
-    while (Now() < end) {
-        if (closer.OpenNow() == 0) {
-            if (clearSince < 0)
-                clearSince = Now();
-            else if (Now() - clearSince > 0.3)
-                return true;
-        } else {
-            clearSince = -1;
-        }
-        Sleep(20);
-    }
-    return false;
-}
-
 int Drain(const std::string &program, int count, const std::string &fifo, std::size_t textBytes,
           double capSeconds, bool closeBoxes)
 {

@@ -13,18 +13,17 @@
 # Wine, also when it fails. Results: $TINDREL_BUILD/bench-gateway/results.txt.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${TINDREL_BUILD:-$root/build}/bench-gateway
-winbuild=${TINDREL_BUILD:-$root/build}/bench
+builds=${TINDREL_BUILD:-$root/build}
+build=$builds/bench-gateway
 count=${BENCH_GATEWAY_COUNT:-20000}
 samples=${BENCH_GATEWAY_SAMPLES:-300}
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTINDREL_SANITIZE=OFF -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target tindrel-gateway -j"${TINDREL_JOBS:-2}" >/dev/null
-gateway="$build/gateway/tindrel-gateway"
-cmake -S "$root/bench/standalone" -B "$winbuild" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$winbuild" --target bench_mailslot_floor -j"${TINDREL_JOBS:-2}" >/dev/null
-floor="$winbuild/bench/bench_mailslot_floor.exe"
+mkdir -p "$build"
+(cd "$root" && cmake --preset gateway -B "$builds/gateway" && cmake --preset win64 -B "$builds/win64") >/dev/null
+cmake --build "$builds/gateway" --target tindrel-gateway -j"${TINDREL_JOBS:-2}" >/dev/null
+cmake --build "$builds/win64" --target bench_mailslot_floor -j"${TINDREL_JOBS:-2}" >/dev/null
+gateway="$builds/gateway/gateway/tindrel-gateway"
+floor="$builds/win64/bench/bench_mailslot_floor.exe"
 source "$root/scripts/winelib.sh"
 wine_dir="$build/wine"
 wl_template "$wine_dir"
@@ -60,8 +59,7 @@ for side in a b; do
 done
 
 # alice's prefix is a Wine prefix; bob's needs nothing but its folders.
-cp -al "$wine_dir/template" "$work/a"
-cp --remove-destination "$wine_dir"/template/{system,user,userdef}.reg "$work/a/"
+wl_clone "$wine_dir" a "$work/a" >/dev/null
 start() { # side user computer
     local side=$1
     mkdir -p "$work/$side/dosdevices"

@@ -8,12 +8,10 @@
 #   bench/run.sh                   everything
 #   TINDREL_SKIP_SETUP=1 ...       skip the package check
 #   BENCH_DRAIN_RUNS=3             runs of each drain (median and spread)
-#   BENCH_BEFORE=1                 also one drain with tindrel_whole_text.exe,
-#                                  a station that rewrites its whole pane for
-#                                  every entry (minutes; outside the 5)
 # Results: $build/bench/results.txt ("R name value" lines) and the table.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+win64=${TINDREL_BUILD:-$root/build}/win64
 build=${TINDREL_BUILD:-$root/build}/bench
 jobs=${TINDREL_JOBS:-2}
 drain_runs=${BENCH_DRAIN_RUNS:-3}
@@ -29,13 +27,11 @@ started=$(date +%s)
 
 [ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh" >/dev/null
 
-cmake -S "$root/bench/standalone" -B "$build" \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build.configure.log" 2>&1 ||
+mkdir -p "$build"
+(cd "$root" && cmake --preset win64 -B "$win64") >"$build.configure.log" 2>&1 ||
     { cat "$build.configure.log"; exit 1; }
-targets=(--target tindrel bench_driver bench_bare_loop bench_one_window)
-[ -z "${BENCH_BEFORE:-}" ] || targets+=(tindrel_whole_text)
-cmake --build "$build" -j"$jobs" "${targets[@]}" >"$build.build.log" 2>&1 ||
+cmake --build "$win64" -j"$jobs" --target tindrel bench_driver bench_bare_loop bench_one_window \
+      >"$build.build.log" 2>&1 ||
     { tail -40 "$build.build.log"; exit 1; }
 
 source "$root/scripts/winelib.sh"
@@ -58,10 +54,10 @@ rm -f "$fifo"
 mkfifo "$fifo"
 
 win() { printf 'Z:%s' "$1" | tr / '\\'; }
-driver=$build/bench/bench_driver.exe
-station=$(win "$build/tindrel/tindrel.exe")
-bare=$(win "$build/bench/bench_bare_loop.exe")
-one=$(win "$build/bench/bench_one_window.exe")
+driver=$win64/bench/bench_driver.exe
+station=$(win "$win64/tindrel.exe")
+bare=$(win "$win64/bench/bench_bare_loop.exe")
+one=$(win "$win64/bench/bench_one_window.exe")
 results=$build/results.txt
 : >"$results"
 
@@ -94,14 +90,7 @@ phase history $((history_cap + 20)) '' \
       history "$station" "$fifo" "$text_bytes" "$sizes" "$samples" "$repeats" "$history_cap"
 phase idle $((idle + 30)) '' idle "$station" "$one" "$idle"
 phase one-shot 60 '' oneshot 10 "$station /S x \"one line\"" "$one" "$fifo"
-if [ -n "${BENCH_BEFORE:-}" ]; then
-    phase before-drain 600 's/^R drain_/R before_drain_/' \
-          drain "$(win "$build/bench/tindrel_whole_text.exe")" "$count" "$fifo" "$text_bytes" 590 keep
-fi
 
 echo
 echo "Zorvanta tindrel under Wine ($(wine --version 2>/dev/null)), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(($(date +%s) - started)) s"
 python3 "$root/bench/table.py" "$results"
-if grep -q '^R before_drain_seconds ' "$results"; then
-    awk '$2 == "before_drain_seconds" { printf "before (whole pane rewritten per entry): drain %.1f s\n", $3 }' "$results"
-fi

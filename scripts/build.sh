@@ -14,10 +14,8 @@ jobs=${TINDREL_JOBS:-2}
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 
-cmake -S "$root" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+(cd "$root" && cmake --preset win32 -B "$build/win32" >/dev/null)
 cmake --build "$build/win32" -j"$jobs" --target tindrel
 
-cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINDREL_STATION32="$build/win32/tindrel.exe" >/dev/null
+(cd "$root" && cmake --preset win64 -B "$build/win64" -DTINDREL_STATION32="$build/win32/tindrel.exe" >/dev/null)
 cmake --build "$build/win64" -j"$jobs" "${targets[@]}"

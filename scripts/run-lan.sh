@@ -44,11 +44,8 @@ source "$root/scripts/winelib.sh"
 
 win="$build/win64"  # the Windows build folder of run.sh and tools/lan
 if [ -z "${TINDREL_SKIP_BUILD:-}" ]; then
-    cmake -S "$root" -B "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-          -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    (cd "$root" && cmake --preset win64 -B "$win" && cmake --preset gateway -B "$build/gateway") >/dev/null
     cmake --build "$win" -j2 --target tindrel tindrel-relay >/dev/null
-    cmake -S "$root" -B "$build/gateway" -DCMAKE_BUILD_TYPE=Release -DTINDREL_SANITIZE=OFF \
-          -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$build/gateway" -j2 --target tindrel-gateway >/dev/null
 fi
 gateway=$(find "$build/gateway" -name tindrel-gateway -type f -perm -u+x | head -n1)

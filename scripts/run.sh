@@ -17,8 +17,7 @@ build=${TINDREL_BUILD:-$root/build}
 source "$root/scripts/winelib.sh"
 [ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh"
 
-cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+(cd "$root" && cmake --preset win64 -B "$build/win64" >/dev/null)
 cmake --build "$build/win64" -j2 --target tindrel
 
 run_dir=${TINDREL_RUN_DIR:-$build/run}

@@ -4,17 +4,22 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make git python3
+  cmake make                       # the build (presets in CMakePresets.json, Unix Makefiles)
+  g++                              # the default compiler: the release gateway of tools/lan and bench
+  python3                          # tools/lan, tools/pecheck.py, the network suites, bench tables
   googletest                       # sources for the cross-built test programs
-  mingw-w64 mingw-w64-tools        # cross compiler, windres
-  wine wine64                      # runs the program and its Windows tests
+  libgtest-dev                     # GoogleTest for the native unit tests (find_package(GTest))
+  mingw-w64                        # cross compilers and windres
+  wine wine64                      # runs the program and its Windows tests; wine64 is the harness's loader
   wine32:i386                      # runs the 32-bit build (needs the i386 architecture)
-  xvfb xauth x11-utils xdotool     # virtual display, window inspection, real key presses
+  xvfb                             # virtual displays
+  xdotool                          # tests/scripts/run_test.sh looks for the shown window
   fonts-liberation                 # Arial/Courier New metrics; without it Wine can crash drawing byte 0x98
-  clang libclang-rt-14-dev         # libFuzzer and sanitizer runtimes for the fuzz targets
-  imagemagick                      # screenshots of the virtual display
-  iproute2 tshark                  # network namespaces of tools/lan and its tests; captures
-  fuse3 libfuse3-dev pkg-config    # the gateway's UNC file system (libfuse3, found with pkg-config)
+  clang libclang-rt-14-dev         # the native build: libFuzzer and the sanitizer runtimes
+  imagemagick                      # screenshots of the virtual display (import)
+  iproute2 tshark                  # network namespaces of tools/lan and its tests; captures (dumpcap)
+  fuse3 libfuse3-dev pkg-config    # the gateway's UNC file system (libfuse3, found with pkg-config;
+                                   # fusermount3 when the kernel refuses libfuse's own mount)
 )
 
 missing=()

@@ -12,7 +12,7 @@
 # Uses $TINDREL_BUILD (default build/): brings win64/tindrel.exe and the
 # driver (target soak_driver) up to date there and keeps the logs in
 # $TINDREL_BUILD/soak; reuses the Wine template of $TINDREL_WINE_DIR when
-# there is one.
+# there is one. ctest's Soak.Quick (label soak, in the win64 build) is --quick.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TINDREL_BUILD:-$root/build}
@@ -31,10 +31,7 @@ fi
 seed=${SOAK_SEED:-$(date +%s)}
 
 exe="$build/win64/tindrel.exe"
-if [ ! -f "$build/win64/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-          -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+[ -f "$build/win64/CMakeCache.txt" ] || (cd "$root" && cmake --preset win64 -B "$build/win64" >/dev/null)
 cmake --build "$build/win64" -j2 --target tindrel soak_driver >/dev/null
 driver="$build/win64/tests/soak_driver.exe"
 
@@ -62,8 +59,7 @@ trap 'exit 130' INT TERM
 wl_start_xvfb "$work"
 template="${TINDREL_WINE_DIR:-}/template"
 if [ -n "${TINDREL_WINE_DIR:-}" ] && [ -f "$template/.ready" ]; then
-    cp -al "$template" "$prefix"
-    cp --remove-destination "$template"/{system,user,userdef}.reg "$prefix"/
+    wl_clone "$TINDREL_WINE_DIR" prefix "$prefix" >/dev/null
 else
     wl_template "$work"
     mv "$work/template" "$prefix"

@@ -6,8 +6,8 @@
 #                            remembers its pid in DIR/xvfb.pid
 #   wl_template DIR          makes (once) a booted prefix in DIR/template,
 #                            one that runs 32-bit and 64-bit programs
-#   wl_clone DIR NAME        clones the template into DIR/NAME (0.03 s) and
-#                            echoes its path
+#   wl_clone DIR NAME [PATH] clones the template into DIR/NAME, or into PATH
+#                            (0.03 s), and echoes its path
 #   wl_loader EXE            echoes the Wine loader that runs EXE as one
 #                            process (wine64 for a 64-bit file)
 #   wl_stop DIR              stops every wineserver of prefixes below DIR and
@@ -58,7 +58,7 @@ wl_template() {
 
 wl_clone() {
     local dir=$1 name=$2
-    local t="$dir/template" p="$dir/$name"
+    local t="$dir/template" p="${3:-$dir/$name}"
     rm -rf "$p"
     cp -al "$t" "$p"
     # Wine rewrites its registry files in place: give each clone its own.
