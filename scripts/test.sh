@@ -22,11 +22,13 @@ started=$SECONDS
 step() { printf '\n== [%4d s] %s\n' $((SECONDS - started)) "$*"; }
 native() { ctest --test-dir "$build/native" --output-on-failure "$@"; }
 win64() { ctest --test-dir "$build/win64" --output-on-failure --timeout 300 "$@"; }
+# Steps that are one test each show its own summary (the unit count, the
+# soak's figures, the network suites' cases), as a run by hand would.
 
 step "native build and unit tests (AddressSanitizer, UBSan)"
 (cd "$root" && cmake --preset native -B "$build/native" -DTINDREL_WIN64_BUILD="$build/win64" >/dev/null)
 cmake --build "$build/native" -j"$jobs"
-native -L unit
+native -L unit --verbose
 
 step "fuzz targets (libFuzzer, ASan + UBSan, bounded)"
 "$root/scripts/fuzz.sh" "${TINDREL_FUZZ_SECONDS:-12}"
@@ -44,18 +46,18 @@ export TINDREL_WINE_DIR="$wine_dir"
 win64 -j"$wine_jobs" -L 'win64|imports'
 
 step "the gateway's station side under Wine (file system, inbox, relay)"
-native -L station-side
+native -L station-side --verbose
 
 step "Windows tests under Wine, 32-bit station (a subset)"
 win64 -j"$wine_jobs" -L win32
 
 step "scripts/run.sh started again beside its running station"
-win64 -L scripts
+win64 -L scripts --verbose
 
 step "soak under Wine (short; the full one is scripts/soak.sh)"
-win64 -L soak
+win64 -L soak --verbose
 
 step "network suite: stations with their gateways on hosts in namespaces (tests/lan)"
-native -L lan
+native -L lan --verbose
 
 step "all tests passed"

@@ -14,6 +14,7 @@
 // mailslot\messngr file must stay empty).
 #include "tests/soak/Hostile.h"
 #include "tests/drive/Mailslot.h"
+#include "tests/drive/PipeTrap.h"
 #include "tests/drive/ProcFigures.h"
 #include "tests/drive/StationWindow.h"
 #include "tests/drive/Wait.h"
@@ -135,21 +136,24 @@ int main(int argc, char **argv)
 
     // The forged senders must point at something, or the checks that
     // nothing was written there would prove nothing.
-    const std::string probePipe = "soakprobe";
-    PipeProbe pipe(probePipe);
+    // The pipe's own sender is counted once its trap is armed through it.
+    const std::string probePipe = "soakprobe", pipeSender = ".\\pipe\\" + probePipe;
     const std::vector<std::string> forged = ForgedSenders(o.Probe, probePipe);
     std::size_t reachable = 0;
     std::printf("soak: forged senders whose receipt path opens:");
     for (const auto &sender : forged)
-        if (Opens(MailslotPath(sender))) {
+        if (sender != pipeSender && Opens(MailslotOf(sender))) {
             ++reachable;
             std::printf(" \"%s\"", sender.c_str());
         }
+    const PipeTrap pipe(pipeSender);
+    if (pipe.Armed()) {
+        ++reachable;
+        std::printf(" \"%s\"", pipeSender.c_str());
+    }
     std::printf("\n");
-    const bool pipeReachable = pipe.Valid() && pipe.Connected();
-    pipe.Listen();
     const std::string probeFile = o.Probe + "\\mailslot\\messngr";
-    if (!pipeReachable || FileSize(probeFile) != 0 || reachable < 4)
+    if (!pipe.Armed() || FileSize(probeFile) != 0 || reachable < 4)
         Fail("the forged senders' targets are not reachable");
 
     ReceiptCatcher receipts(o.Fifo, ReceiptBlock());
@@ -264,7 +268,7 @@ int main(int argc, char **argv)
     for (const auto &[text, n] : shown)
         if (!expect.Popups().count(text))
             popupsExtra += n;
-    const bool forgedWrite = FileSize(probeFile) != 0 || pipe.Connected();
+    const bool forgedWrite = FileSize(probeFile) != 0 || !pipe.Untouched();
     const bool alive =
         IsWindow(station.Window) && AskTextLength(station.Pane).value_or(0) == pane.size();
     const std::size_t unanswered = expect.Receipts() - std::min(expect.Receipts(), receipts.Blocks());

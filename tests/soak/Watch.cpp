@@ -102,29 +102,6 @@ void ReceiptCatcher::Take(const char *bytes, std::size_t size)
     }
 }
 
-PipeProbe::PipeProbe(const std::string &name)
-    : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      pipe_(CreateNamedPipeA(("\\\\.\\pipe\\" + name + "\\mailslot\\messngr").c_str(),
-                             PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 4096,
-                             4096, 0, nullptr))
-{
-    overlapped_.hEvent = event_.get();
-    Listen();
-}
-
-void PipeProbe::Listen()
-{
-    ResetEvent(overlapped_.hEvent);
-    DisconnectNamedPipe(pipe_.get());
-    if (ConnectNamedPipe(pipe_.get(), &overlapped_) || GetLastError() == ERROR_PIPE_CONNECTED)
-        SetEvent(overlapped_.hEvent);
-}
-
-bool PipeProbe::Connected() const
-{
-    return WaitForSingleObject(overlapped_.hEvent, 0) == WAIT_OBJECT_0;
-}
-
 long long FileSize(const std::string &path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -74,18 +74,4 @@ private:
     drive::FifoReader reader_;
 };
 
-// A named pipe where a forged sender points: no one may connect to it.
-class PipeProbe {
-public:
-    explicit PipeProbe(const std::string &name);
-    void Listen();
-    bool Connected() const;
-    bool Valid() const { return pipe_.valid(); }
-
-private:
-    EventHandle event_; // outlives the pipe, whose pending connect signals it
-    FileHandle pipe_;
-    OVERLAPPED overlapped_{};
-};
-
 long long FileSize(const std::string &path);

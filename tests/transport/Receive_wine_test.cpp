@@ -2,6 +2,7 @@
 // into its mailslot, receipts caught where it writes them, its title and
 // history watched. Repeats, receipts, oversize and forged datagrams, the
 // wait behind the exit question, a backlog, and hostile input.
+#include "tests/drive/PipeTrap.h"
 #include "tests/wine/Probes.h"
 #include "tests/wine/Received.h"
 #include "tests/wine/StampsAt.h"
