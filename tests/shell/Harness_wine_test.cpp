@@ -67,7 +67,9 @@ TEST(ShellHarness, StationsStartedWithTheirOwnUser)
         ASSERT_TRUE(station.Window());
         EXPECT_NE(station.Pid(), 0u);
         EXPECT_TRUE(station.Running());
-        EXPECT_TRUE(IsIconic(station.Window())) << "the arguments arrive";
+        // The window exists before /M minimises it.
+        EXPECT_TRUE(WaitUntil([&] { return IsIconic(station.Window()) != FALSE; }, 5000))
+            << "the arguments arrive";
         SetTextOf(station.Recipient(), "bob");
         SetTextOf(station.Message(), "one");
         station.PostTo(station.SendButton(), BM_CLICK, 0);

@@ -119,8 +119,9 @@ private:
 };
 
 // Runs tindrel.exe with arguments to its end; its exit code, or
-// STILL_ACTIVE when it did not end in time (it is then killed).
-DWORD RunToEnd(const Launch &launch, int timeoutMs = 15000);
+// STILL_ACTIVE when it did not end in time (it is then killed). A start
+// under Wine on a loaded machine has been seen to take over 15 s.
+DWORD RunToEnd(const Launch &launch, int timeoutMs = 30000);
 
 // A message text as a station of this prefix signs it when it sends:
 // text, CR LF TAB, user, "@", computer name.
