@@ -24,6 +24,5 @@ trap 'exit 130' INT TERM
 wl_start_xvfb "$dir"
 templates=${TINDREL_WINE_DIR:-$dir}
 wl_template "$templates"
-cp -al "$templates/template" "$prefix"
-cp --remove-destination "$templates"/template/{system,user,userdef}.reg "$prefix"/
+wl_clone "$templates" prefix "$prefix" >/dev/null
 "$native/tests/station_wine_check" "$prefix" "$windows"

@@ -35,8 +35,7 @@ rm -rf "$run_dir"
 mkdir -p "$run_dir"
 # A booted template of this test run saves run.sh a wineboot.
 if [ -f "${TINDREL_WINE_DIR:-/nonexistent}/template/.ready" ]; then
-    cp -al "$TINDREL_WINE_DIR/template" "$run_dir/template"
-    cp --remove-destination "$TINDREL_WINE_DIR"/template/{system,user,userdef}.reg "$run_dir/template/"
+    wl_clone "$TINDREL_WINE_DIR" template "$run_dir/template" >/dev/null
 fi
 
 run /H >"$run_dir/first.log" 2>&1 &
