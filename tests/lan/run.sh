@@ -19,7 +19,7 @@ export TINDREL_BUILD=${TINDREL_BUILD:-$root/build}
 export TINDREL_LAN_DIR=$TINDREL_BUILD/lan-test
 export TINDREL_LAN_NETNS="tdt-$$-"
 export TINDREL_LAN_SUBNET="10.77.$(($$ % 250 + 1))"
-unset DISPLAY TINDREL_SKIP_BUILD # never the user's desktop; the first start builds
+unset DISPLAY # never the user's desktop
 
 python=$(command -v python3)
 # What killed earlier runs left: their namespaces, their stations.
@@ -34,6 +34,11 @@ suite() {
     wait $tests
 }
 trap 'kill -TERM $tests 2>/dev/null; exit 130' INT TERM
+# Built once before any suite, so that each runs alone on a fresh checkout.
+if [ -z "${TINDREL_SKIP_BUILD:-}" ]; then
+    suite "$root/tools/lan" build || exit 1
+    export TINDREL_SKIP_BUILD=1
+fi
 if [ $# -gt 0 ]; then
     suite "$@"
 else
