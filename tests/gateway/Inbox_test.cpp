@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,7 +41,9 @@ protected:
     {
         CloseInbox();
         EXPECT_NE(access(fifo_.c_str(), F_OK), 0) << "the FIFO is removed";
-        EXPECT_EQ(std::system(("rm -rf " + prefix_).c_str()), 0);
+        std::error_code error;
+        std::filesystem::remove_all(prefix_, error);
+        EXPECT_FALSE(error) << error.message();
     }
     static std::string Datagram(int index, std::size_t size = 420)
     {
