@@ -20,10 +20,10 @@ source "$root/scripts/winelib.sh"
 
 started=$SECONDS
 step() { printf '\n== [%4d s] %s\n' $((SECONDS - started)) "$*"; }
+# A step that is one test runs it --verbose, so that its own summary (the
+# unit count, the soak's figures, the network suites' cases) shows.
 native() { ctest --test-dir "$build/native" --output-on-failure "$@"; }
 win64() { ctest --test-dir "$build/win64" --output-on-failure --timeout 300 "$@"; }
-# Steps that are one test each show its own summary (the unit count, the
-# soak's figures, the network suites' cases), as a run by hand would.
 
 step "native build and unit tests (AddressSanitizer, UBSan)"
 (cd "$root" && cmake --preset native -B "$build/native" -DTINDREL_WIN64_BUILD="$build/win64" >/dev/null)
