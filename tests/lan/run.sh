@@ -23,7 +23,7 @@ unset DISPLAY # never the user's desktop
 
 python=$(command -v python3)
 # What killed earlier runs left: their namespaces, their stations.
-"$python" -c "import sys; sys.path.insert(0, '$root/tests/netns'); import netns; netns.sweep_dead_runs('tdt-')"
+"$python" -c "import sys; sys.path.insert(0, '$root/tools/lanlib'); import netns; netns.sweep_dead_runs('tdt-')"
 "$python" "$root/tools/lan" down >/dev/null 2>&1
 trap '"$python" "$root/tools/lan" down >/dev/null 2>&1 || echo "lan tests: down failed" >&2' EXIT
 # Each in the background, so that a signal to this script stops it at once.

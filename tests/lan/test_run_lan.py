@@ -13,6 +13,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests/netns"))
+sys.path.insert(0, str(ROOT / "tools/lanlib"))
 import bnode  # noqa: E402
 import netns  # noqa: E402
 

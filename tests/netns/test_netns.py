@@ -11,6 +11,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools/lanlib"))
 import bnode  # noqa: E402
 import netns  # noqa: E402
 
@@ -109,7 +110,7 @@ class Cleanup(unittest.TestCase):
         code = ("import sys; sys.path.insert(0, %r); import netns, os, signal\n"
                 "with netns.lan(netns.run_prefix('tdt-')[0], '10.77.251', ['x']):\n"
                 "    print(os.getpid(), flush=True); os.kill(os.getpid(), signal.SIGKILL)\n"
-                % str(Path(__file__).resolve().parent))
+                % str(Path(__file__).resolve().parents[2] / "tools/lanlib"))
         child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                                timeout=30)
         dead = f"tdt-{child.stdout.strip()}-"

@@ -1,4 +1,4 @@
-"""Throw-away LANs of network namespaces, shared by tools/lan and the tests.
+"""Throw-away LANs of network namespaces, for tools/lan and the tests.
 
 A LAN is one "switch" namespace holding a bridge, and one namespace per host
 with a veth into that bridge and an address of its own. Every namespace of
