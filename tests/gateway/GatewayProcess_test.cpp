@@ -259,6 +259,15 @@ protected:
 
 TEST_F(GatewayProcessTest, AsRootItRunsAsTheUserAndServesTheNamedNetworkOnly)
 {
+    Interface p1;
+    std::string error;
+    ASSERT_TRUE(FindInterface("p1", p1, error)) << error;
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", p1.Mac[0], p1.Mac[1], p1.Mac[2], p1.Mac[3],
+                  p1.Mac[4], p1.Mac[5]);
+    EXPECT_NE(Output("ip -o link show p1").find(std::string("link/ether ") + mac), std::string::npos) << mac;
+    EXPECT_EQ(p1.Broadcast, Broadcast1);
+
     ASSERT_NO_FATAL_FAILURE(LeaveDeadMount());
     const UniqueFd names1 = Udp(Peer1, NameServicePort), heard1 = Udp(Broadcast1, NameServicePort);
     const UniqueFd names2 = Udp(Peer2, NameServicePort), heard2 = Udp(Broadcast2, NameServicePort);
