@@ -77,17 +77,17 @@ struct Child {
             line += c;
         return line;
     }
-    // What it wrote on stderr until it ended, or until 200 ms went by
-    // without more.
-    std::string Errors()
+    // What it wrote until it ended, or until `ms` went by without more.
+    static std::string Text(int fd, int ms)
     {
         std::string text;
         char buffer[512];
-        pollfd p{Err.get(), POLLIN, 0};
-        for (ssize_t n; poll(&p, 1, 200) == 1 && (n = read(Err.get(), buffer, sizeof buffer)) > 0;)
+        pollfd p{fd, POLLIN, 0};
+        for (ssize_t n; poll(&p, 1, ms) == 1 && (n = read(fd, buffer, sizeof buffer)) > 0;)
             text.append(buffer, static_cast<std::size_t>(n));
         return text;
     }
+    std::string Errors() { return Text(Err.get(), 200); }
     // The exit status, or -1 when it did not end within `seconds`.
     int Wait(int seconds)
     {
@@ -323,10 +323,7 @@ TEST_F(GatewayProcessTest, AsRootItRunsAsTheUserAndServesTheNamedNetworkOnly)
     EXPECT_TRUE(Next(datagrams2.get(), 300).empty()) << "datagrams taken on the other network";
     Child status;
     Start(status, {TINDREL_GATEWAY, "status", "--prefix", prefix_});
-    std::string text;
-    for (std::string line; (line = status.Line(3000)).size() || text.empty(); text += line + "\n")
-        if (line.empty())
-            break;
+    const std::string text = Child::Text(status.Out.get(), 3000);
     EXPECT_NE(text.find("datagrams in: 2\n"), std::string::npos) << text;
     EXPECT_EQ(status.Wait(5), 0);
 
