@@ -213,12 +213,26 @@ std::string InNewPidNamespace(const std::function<std::string()> &body)
     return failure;
 }
 
-// The relay dies and something else reaps it (here the kernel, with SIGCHLD
-// ignored); its process ID goes to a bystander before the supervisor is
-// stopped. A supervisor that signals by ID would hit the bystander.
+// The relay dies and something else reaps it (here the kernel, SIGCHLD
+// being ignored); its process ID goes to a bystander, and the supervisor is
+// stopped before it has seen the relay's end: the moment at which a
+// supervisor that knew the relay by its ID would signal the bystander. The
+// gateway's threads share one CPU, on which this one runs above the rest
+// (SCHED_FIFO) and never blocks from the relay's end to the stop, so the
+// supervisor's thread cannot run in between; the relay ends on another CPU.
 std::string ReapedRelayIdGoesToABystander()
 {
     signal(SIGCHLD, SIG_IGN);
+    cpu_set_t here, there, allowed;
+    CPU_ZERO(&here);
+    CPU_ZERO(&there);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    CPU_SET(sched_getcpu(), &here);
+    for (int cpu = 0; cpu < CPU_SETSIZE && !CPU_COUNT(&there); ++cpu)
+        if (CPU_ISSET(cpu, &allowed) && !CPU_ISSET(cpu, &here))
+            CPU_SET(cpu, &there);
+    if (!CPU_COUNT(&there) || sched_setaffinity(0, sizeof here, &here) != 0)
+        return "needs two CPUs";
     char dir[] = "/tmp/relay-pid-XXXXXX";
     if (!mkdtemp(dir))
         return "mkdtemp";
@@ -235,21 +249,27 @@ std::string ReapedRelayIdGoesToABystander()
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::ifstream(pidFile) >> relay;
     }
-    if (relay <= 0)
+    if (relay <= 0 || sched_setaffinity(relay, sizeof there, &there) != 0)
         return "the relay did not start";
-    UniqueFd relayFd(pidfd_open(relay, 0));
-    pollfd gone{relayFd.get(), POLLIN, 0};
-    if (pidfd_send_signal(relayFd.get(), SIGKILL, nullptr, 0) != 0 || poll(&gone, 1, 5000) != 1)
-        return "the relay did not die";
-
-    // The next process of this namespace takes the relay's ID.
-    std::ofstream(std::string("/proc/sys/kernel/ns_last_pid")) << relay - 1 << std::flush;
     int signalled[2];
     if (pipe2(signalled, O_NONBLOCK) != 0)
         return "pipe";
     sigset_t all;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, nullptr);
+    const sched_param high{1}, normal{0};
+    if (sched_setscheduler(0, SCHED_FIFO, &high) != 0)
+        return std::string("SCHED_FIFO: ") + std::strerror(errno);
+
+    UniqueFd relayFd(pidfd_open(relay, 0));
+    pollfd gone{relayFd.get(), POLLIN, 0};
+    if (pidfd_send_signal(relayFd.get(), SIGKILL, nullptr, 0) != 0 || poll(&gone, 1, 5000) != 1)
+        return "the relay did not die";
+    // Its ID is free once its exit is through, a moment after the pidfd says it ended.
+    for (long i = 0; i < 100000000 && kill(relay, 0) == 0; ++i) {
+    }
+    // The next process of this namespace takes the relay's ID.
+    std::ofstream(std::string("/proc/sys/kernel/ns_last_pid")) << relay - 1 << std::flush;
     const pid_t bystander = fork();
     if (bystander == 0) {
         int sig = 0;
@@ -258,16 +278,17 @@ std::string ReapedRelayIdGoesToABystander()
             _exit(1);
         _exit(0);
     }
-    UniqueFd bystanderFd(pidfd_open(bystander, 0));
-    if (bystander != relay)
-        return "the bystander got ID " + std::to_string(bystander) + ", not the relay's " + std::to_string(relay);
-
     supervisor.reset();
+    sched_setscheduler(0, SCHED_OTHER, &normal);
+
+    UniqueFd bystanderFd(pidfd_open(bystander, 0));
     int sig = 0;
     pollfd report{signalled[0], POLLIN, 0};
     pollfd alive{bystanderFd.get(), POLLIN, 0};
     std::string failure;
-    if (poll(&report, 1, 200) == 1 && read(signalled[0], &sig, sizeof sig) == sizeof sig)
+    if (bystander != relay)
+        failure = "the bystander got ID " + std::to_string(bystander) + ", not the relay's " + std::to_string(relay);
+    else if (poll(&report, 1, 200) == 1 && read(signalled[0], &sig, sizeof sig) == sizeof sig)
         failure = "the supervisor sent signal " + std::to_string(sig) + " to the bystander";
     else if (poll(&alive, 1, 0) != 0)
         failure = "the bystander died";
@@ -279,8 +300,8 @@ std::string ReapedRelayIdGoesToABystander()
 
 TEST(RelaySupervisorTest, NeverSignalsAProcessThatTookTheIdOfAReapedRelay)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root: a PID namespace and ns_last_pid";
+    if (geteuid() != 0 || std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "needs root (a PID namespace, ns_last_pid, SCHED_FIFO) and two CPUs";
     EXPECT_EQ(InNewPidNamespace(ReapedRelayIdGoesToABystander), "");
 }
 
