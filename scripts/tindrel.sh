@@ -78,7 +78,8 @@ tl_start_time() {
 # tl_owner_user and tl_owner_display.
 tl_owner() {
     local pid start
-    read -r pid start tl_owner_mode tl_owner_user tl_owner_display <"$tl_data/owner" 2>/dev/null || return 1
+    [ -f "$tl_data/owner" ] || return 1
+    read -r pid start tl_owner_mode tl_owner_user tl_owner_display <"$tl_data/owner" || return 1
     # A pid of a run that has ended may have been handed out again.
     [ -n "$start" ] && [ "$(tl_start_time "$pid")" = "$start" ]
 }

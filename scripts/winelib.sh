@@ -105,6 +105,11 @@ wl_stop() {
         [ -f "$p/system.reg" ] || continue
         WINEPREFIX="${p%/}" wineserver -k >/dev/null 2>&1 || true
     done
+    # Their programs end before their display, which they would report lost.
+    for p in "$dir"/*/; do
+        [ -f "$p/system.reg" ] || continue
+        WINEPREFIX="${p%/}" timeout 30 wineserver -w >/dev/null 2>&1 || true
+    done
     if [ -f "$dir/xvfb.pid" ]; then
         pid=$(cat "$dir/xvfb.pid")
         # The file may outlive its Xvfb (a run killed outright): never end
