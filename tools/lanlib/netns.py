@@ -74,6 +74,18 @@ def stop_pids(pids, grace=3.0):
             time.sleep(0.05)
 
 
+def children(pid):
+    """The pids of the processes whose parent is pid."""
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and int((entry / "stat").read_text().rsplit(")", 1)[1].split()[1]) == pid:
+                found.append(int(entry.name))
+        except OSError:
+            continue
+    return found
+
+
 def zombie(pid):
     try:
         return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] == "Z"
