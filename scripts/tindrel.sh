@@ -113,6 +113,7 @@ tl_run() {
     prefix=$tl_data/station
     loader=$(wl_loader "$exe")
     if tl_owner; then
+        [ -f "$prefix/.tindrel-computer" ] || tl_fail "a station is starting here; try again in a moment"
         [ -z "$tl_lan" ] || [ "$tl_owner_mode" = lan ] ||
             tl_fail "a station without the network runs already: close it, then start $TL_COMMAND --lan"
         tl_say "a station runs here already (DISPLAY=$tl_owner_display); running the program against it"
