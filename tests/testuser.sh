@@ -18,7 +18,7 @@ tu_add() {
 tu_remove() {
     local name=$1 i
     id -u "$name" >/dev/null 2>&1 || return 0
-    pkill -KILL -u "$name" 2>/dev/null
+    pkill -KILL -u "$name" 2>/dev/null || true
     for i in $(seq 1 50); do pgrep -u "$name" >/dev/null || break; sleep 0.1; done
     userdel --force --remove "$name" >/dev/null 2>&1
     ! id -u "$name" >/dev/null 2>&1
