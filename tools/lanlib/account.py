@@ -67,12 +67,14 @@ def owned_fd(path, flags=os.O_WRONLY | os.O_CREAT | os.O_TRUNC, mode=0o644):
 
 
 def owned_dir(path):
-    """path made (where missing) and given to the owner of its parent."""
+    """path, with the folders missing on the way made and each given to the
+    owner of the folder it is made in; folders that exist are left alone."""
     path = os.path.abspath(path)
-    if not os.path.isdir(path):
-        owned_dir(os.path.dirname(path))
-        os.mkdir(path)
-    if os.path.islink(path):
-        raise AccountError(f"{path} is a link")
+    if os.path.lexists(path):
+        if os.path.islink(path) or not os.path.isdir(path):
+            raise AccountError(f"{path} is not a folder")
+        return
+    owned_dir(os.path.dirname(path))
+    os.mkdir(path)
     parent = os.lstat(os.path.dirname(path))
     os.lchown(path, parent.st_uid, parent.st_gid)
