@@ -210,10 +210,7 @@ class Lan:
 
     def gateway(self, name):
         """The pid of the station's gateway now: the child its watch runs."""
-        for pid in netns.children(self.by_name[name]["watch"]):
-            if Path(f"/proc/{pid}/comm").read_text().strip() == "tindrel-gateway":
-                return pid
-        return None
+        return netns.child_named(self.by_name[name]["watch"], "tindrel-gateway")
 
     def gateway_status(self, name):
         """`tindrel-gateway status` of the station, its counts on one line."""

@@ -74,16 +74,19 @@ def stop_pids(pids, grace=3.0):
             time.sleep(0.05)
 
 
-def children(pid):
-    """The pids of the processes whose parent is pid."""
-    found = []
+def child_named(pid, name):
+    """The pid of a running child of pid whose command is name, or None."""
     for entry in Path("/proc").iterdir():
         try:
-            if entry.name.isdigit() and int((entry / "stat").read_text().rsplit(")", 1)[1].split()[1]) == pid:
-                found.append(int(entry.name))
-        except OSError:
+            if not entry.name.isdigit():
+                continue
+            command, rest = (entry / "stat").read_text().rsplit(")", 1)
+            state, parent = rest.split()[:2]
+            if int(parent) == pid and state != "Z" and command.split("(", 1)[1] == name:
+                return int(entry.name)
+        except (OSError, IndexError, ValueError):
             continue
-    return found
+    return None
 
 
 def zombie(pid):
