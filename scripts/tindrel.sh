@@ -90,6 +90,7 @@ tl_stop() {
         # The gateway releases the names, unmounts and stops its relay.
         kill -TERM "$tl_watch" 2>/dev/null || true
         for i in $(seq 1 100); do gw_alive "$tl_watch" || break; sleep 0.1; done
+        gw_alive "$tl_watch" || wait "$tl_watch" 2>/dev/null || true
     fi
     wl_stop "$tl_data"
     rm -f "$tl_data/owner"

@@ -114,7 +114,15 @@ wl_stop() {
         pid=$(cat "$dir/xvfb.pid")
         # The file may outlive its Xvfb (a run killed outright): never end
         # another process that was given the same number.
-        if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then kill "$pid" 2>/dev/null || true; fi
+        if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then
+            kill "$pid" 2>/dev/null || true
+            # Gone when this returns; reaped too when this shell started it.
+            for _ in $(seq 1 50); do
+                [[ $(cut -d')' -f2 "/proc/$pid/stat" 2>/dev/null) == " "[^Z]* ]] || break
+                sleep 0.1
+            done
+            wait "$pid" 2>/dev/null || true
+        fi
         rm -f "$dir/xvfb.pid"
     fi
 }

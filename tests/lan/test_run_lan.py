@@ -105,6 +105,17 @@ class RunLan(unittest.TestCase):
         self.assertEqual(r.returncode, 0, f"lanpeek {args[0]}: {r.stderr}")
         return r.stdout
 
+    @staticmethod
+    def processes(net):
+        """{command: pid} of the processes on host desk."""
+        found = {}
+        for pid in netns.pids_in(net.hosts["desk"].ns):
+            try:
+                found[Path(f"/proc/{pid}/comm").read_text().strip()] = pid
+            except OSError:
+                continue
+        return found
+
     def test_a_desktop_users_station_joins_the_network_answers_and_leaves_nothing(self):
         with netns.lan(PREFIX, SUBNET, ["desk", "peer"]) as net:
             station = self.run_sh(net, self.capable, *STATION, start_new_session=True)
@@ -119,19 +130,29 @@ class RunLan(unittest.TestCase):
                 self.assertEqual(node.query("dana"), (desk, False))
                 self.assertEqual(node.query("desk-pc"), (desk, False))
                 self.assertEqual(node.query("workgroup", 0x00), (desk, True))
-                block = b"peer\0dana\0hello desk\r\n\tpeer@PEER\0\0\0\0"
-                node.send_message("PEER", "DANA", desk, block.ljust(420, b"\0"))
                 display = (DATA / "owner").read_text().split()[4]
                 pid = self.peek(display, "up", 0, 0, 30000).strip()
-                self.peek(display, "wait", pid, "boxes", "From:\tpeer\r\nTo:\tdana\r\n\r\nhello desk", 1, 20000)
-                receipt = node.wait_for(lambda: [d for d in node.inbox
-                                                 if d["payload"].startswith(b"dana@DESK-PC\0")], 60)
-                self.assertTrue(receipt, "the station did not answer")
-                running = {p: Path(f"/proc/{p}/comm").read_text().strip()
-                           for p in netns.pids_in(net.hosts["desk"].ns)}
+
+                def message_answered(text):
+                    block = b"peer\0dana\0" + text.encode() + b"\r\n\tpeer@PEER\0\0\0\0"
+                    mark = len(node.inbox)
+                    node.send_message("PEER", "DANA", desk, block.ljust(420, b"\0"))
+                    self.peek(display, "wait", pid, "boxes", f"From:\tpeer\r\nTo:\tdana\r\n\r\n{text}", 1, 20000)
+                    self.assertTrue(node.wait_for(lambda: [d for d in node.inbox[mark:]
+                                                           if d["payload"].startswith(b"dana@DESK-PC\0")], 30),
+                                    f"the station did not answer {text!r}")
+
+                message_answered("hello desk")
+                # The gateway killed outright, as the user's: its watch starts it again.
+                os.kill(self.processes(net)["tindrel-gateway"], signal.SIGKILL)
+                node.wait_for(lambda: self.processes(net).get("tindrel-gateway") and node.query("dana"), 15)
+                message_answered("hello again")
+                self.assertIn("the gateway was ended by signal 9; starting it again",
+                              (DATA / "gateway.log").read_text())
                 self.assertTrue({"tindrel-gateway", "tindrel.exe", "wineserver64", "Xvfb"}
-                                <= set(running.values()), running)
-                self.assertEqual({p: n for p, n in running.items() if p not in account_processes()}, {})
+                                <= set(self.processes(net)), self.processes(net))
+                mine = account_processes()
+                self.assertEqual([p for p in netns.pids_in(net.hosts["desk"].ns) if p not in mine], [])
             finally:
                 # Ctrl+C in a terminal: the whole process group gets SIGINT.
                 os.killpg(station.pid, signal.SIGINT)
