@@ -33,6 +33,20 @@ class Account:
                                f"your own account, or set {variable}=NAME")
         return cls(name)
 
+    @classmethod
+    def owning(cls, path):
+        """The account that owns path, or the folder it would go into; None for root."""
+        path = os.path.abspath(path)
+        while not os.path.exists(path):
+            path = os.path.dirname(path)
+        uid = os.stat(path).st_uid
+        if uid == 0:
+            return None
+        try:
+            return cls(pwd.getpwuid(uid).pw_name)
+        except KeyError:
+            raise AccountError(f"{path} belongs to uid {uid}, which has no account") from None
+
     def command(self, argv):
         """argv run as the account, with its groups."""
         return ["setpriv", f"--reuid={self.uid}", f"--regid={self.gid}", "--init-groups", "--",
