@@ -31,8 +31,7 @@ fi
 seed=${SOAK_SEED:-$(date +%s)}
 
 exe="$build/win64/tindrel.exe"
-[ -f "$build/win64/CMakeCache.txt" ] || (cd "$root" && cmake --preset win64 -B "$build/win64" >/dev/null)
-cmake --build "$build/win64" -j2 --target tindrel soak_driver >/dev/null
+"$root/scripts/build.sh" tindrel soak_driver >/dev/null
 driver="$build/win64/tests/soak_driver.exe"
 
 began=$SECONDS

@@ -10,7 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export TINDREL_BUILD=${TINDREL_BUILD:-$root/build}
 build=$TINDREL_BUILD
-jobs=${TINDREL_JOBS:-2}
+jobs=${TINDREL_JOBS:-$(nproc)}
 # Wine tests mostly wait on the stations they drive: three at a time keep
 # two cores busy without starving any of them.
 wine_jobs=${TINDREL_WINE_JOBS:-3}

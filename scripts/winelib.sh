@@ -1,13 +1,22 @@
-# Shell functions shared by the test runner, the benchmarks and tools/lan:
-# a private virtual display and throw-away Wine prefixes. Source it; it
-# defines functions only.
+# Shell functions shared by the station launcher, the test runner, the
+# benchmarks, tools/lan and tools/shot: a private virtual display and Wine
+# prefixes. Source it; it defines functions only.
 #
-#   wl_start_xvfb DIR        starts Xvfb on a free display, exports DISPLAY,
-#                            remembers its pid in DIR/xvfb.pid
+#   wl_start_xvfb DIR [MAXCLIENTS]
+#                            starts Xvfb on a free display, exports DISPLAY,
+#                            remembers its number in DIR/xvfb.display and its
+#                            pid in DIR/xvfb.pid; MAXCLIENTS (a power of two
+#                            from 64 to 2048) raises the X server's limit
 #   wl_template DIR          makes (once) a booted prefix in DIR/template,
 #                            one that runs 32-bit and 64-bit programs
 #   wl_clone DIR NAME [PATH] clones the template into DIR/NAME, or into PATH
 #                            (0.03 s), and echoes its path
+#   wl_prefix DIR NAME [COMPUTER]
+#                            echoes DIR/NAME, a clone of the template kept
+#                            across runs, made again when the template is
+#                            newer; with COMPUTER, Wine reports that computer
+#                            name there. DIR/NAME/.tindrel-computer holds the
+#                            name it was given (empty: the host's)
 #   wl_loader EXE            echoes the Wine loader that runs EXE as one
 #                            process (wine64 for a 64-bit file)
 #   wl_stop DIR              stops every wineserver of prefixes below DIR and
@@ -22,7 +31,8 @@ wl_start_xvfb() {
     fdfile="$dir/xvfb.display"
     rm -f "$fdfile"
     # -displayfd picks a free display number: never guess one.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp ${2:+-maxclients "$2"} \
+        3>"$fdfile" >/dev/null 2>&1 &
     echo $! >"$dir/xvfb.pid"
     local i
     for i in $(seq 1 100); do
@@ -66,14 +76,53 @@ wl_clone() {
     echo "$p"
 }
 
+wl_prefix() {
+    local dir=$1 name=$2 computer=${3:-}
+    local p="$dir/$name"
+    local marker="$p/.tindrel-computer"
+    if [ ! -f "$marker" ] || [ "$marker" -ot "$dir/template/.ready" ]; then
+        wl_clone "$dir" "$name" >/dev/null || return 1
+        : >"$marker"
+    fi
+    if [ -n "$computer" ] && [ "$(cat "$marker")" != "$computer" ]; then
+        # Wine takes the computer name from the host unless told not to, and
+        # reads it when its wineserver starts: set both, then restart the server.
+        WINEPREFIX="$p" wine reg add 'HKCU\Software\Wine\Network' \
+            /v UseDnsComputerName /d N /f >/dev/null 2>&1 &&
+        WINEPREFIX="$p" wine reg add 'HKLM\System\CurrentControlSet\Control\ComputerName\ComputerName' \
+            /v ComputerName /d "$computer" /f >/dev/null 2>&1 ||
+            { echo "winelib: cannot set the computer name in $p" >&2; return 1; }
+        WINEPREFIX="$p" wineserver -k >/dev/null 2>&1
+        WINEPREFIX="$p" wineserver -w
+        echo "$computer" >"$marker"
+    fi
+    echo "$p"
+}
+
 wl_stop() {
-    local dir=$1 p
+    local dir=$1 p pid
     for p in "$dir"/*/; do
         [ -f "$p/system.reg" ] || continue
         WINEPREFIX="${p%/}" wineserver -k >/dev/null 2>&1 || true
     done
+    # Their programs end before their display, which they would report lost.
+    for p in "$dir"/*/; do
+        [ -f "$p/system.reg" ] || continue
+        WINEPREFIX="${p%/}" timeout 30 wineserver -w >/dev/null 2>&1 || true
+    done
     if [ -f "$dir/xvfb.pid" ]; then
-        kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+        pid=$(cat "$dir/xvfb.pid")
+        # The file may outlive its Xvfb (a run killed outright): never end
+        # another process that was given the same number.
+        if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then
+            kill "$pid" 2>/dev/null || true
+            # Gone when this returns; reaped too when this shell started it.
+            for _ in $(seq 1 50); do
+                [[ $(cut -d')' -f2 "/proc/$pid/stat" 2>/dev/null) == " "[^Z]* ]] || break
+                sleep 0.1
+            done
+            wait "$pid" 2>/dev/null || true
+        fi
         rm -f "$dir/xvfb.pid"
     fi
 }

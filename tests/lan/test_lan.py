@@ -4,18 +4,20 @@ namespace) with its own tindrel-gateway, started by tools/lan; a test B-node
 "lantest" written from the protocol notes on a fourth host; and a tap on the
 bridge that sees every datagram between them.
 
-Run by tests/lan/run.sh, which sets TINDREL_LAN_DIR, the namespace prefix
-and the subnet, and removes everything whatever happens. The stations run
+Run by tests/lan/run.sh, which sets TINDREL_LAN_DIR, the namespace prefix,
+the subnet and the account the stations run as (TINDREL_LAN_USER), and
+removes everything whatever happens. The stations run
 through the whole suite; each test first puts the state it relies on in
 place (a station's last logged receipt, for one) and leaves no pop-ups
 piled up behind it, so none depends on the ones before it and any of them
-runs alone or in any order. test_14 takes the LAN down; a test after it
+runs alone or in any order. test_16 takes the LAN down; a test after it
 brings it up again.
 """
 import json
 import os
 import random
 import re
+import signal
 import socket
 import struct
 import subprocess
@@ -31,9 +33,11 @@ sys.path.insert(0, str(ROOT / "tests/netns"))
 sys.path.insert(0, str(ROOT / "tools/lanlib"))
 import bnode  # noqa: E402
 import netns  # noqa: E402
+from account import Account  # noqa: E402
 
 LAN_TOOL = ROOT / "tools/lan"
 STATE = Path(os.environ["TINDREL_LAN_DIR"])
+ACCOUNT = Account(os.environ["TINDREL_LAN_USER"])
 BLOCK = 420
 STAMP = r"\d\d:\d\d:\d\d \S+ \d\d\. \S+ "  # "hh:mm:ss dddd dd. mmmm "
 RECEIPT_MARK = b"\x03\x04\x03"
@@ -96,11 +100,29 @@ def stations_processes():
             if any(v.startswith(b"WINEPREFIX=" + where) for v in env) or where in b"\0".join(command)]
 
 
+def status_of(pid):
+    """/proc/PID/status as {field: value}."""
+    return dict(line.split(":\t", 1) for line in Path(f"/proc/{pid}/status").read_text().splitlines()
+                if ":\t" in line)
+
+
 def rss_kb(pid):
-    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
-        if line.startswith("VmRSS:"):
-            return int(line.split()[1])
-    raise AssertionError(f"no VmRSS for {pid}")
+    return int(status_of(pid)["VmRSS"].split()[0])
+
+
+def udp_ports(pid):
+    """The local UDP ports of the sockets process pid holds, seen in its namespace."""
+    inodes = set()
+    for fd in Path(f"/proc/{pid}/fd").iterdir():
+        target = os.readlink(fd)
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    ports = set()
+    for line in Path(f"/proc/{pid}/net/udp").read_text().splitlines()[1:]:
+        fields = line.split()
+        if fields[9] in inodes:
+            ports.add(int(fields[1].split(":")[1], 16))
+    return ports
 
 
 class Tap:
@@ -186,6 +208,10 @@ class Lan:
                 self.node.send_message(NODE, sender, found[0], receipt.ljust(BLOCK, b"\0"))
         threading.Thread(target=reply, daemon=True).start()
 
+    def gateway(self, name):
+        """The pid of the station's gateway now: the child its watch runs."""
+        return netns.child_named(self.by_name[name]["watch"], "tindrel-gateway")
+
     def gateway_status(self, name):
         """`tindrel-gateway status` of the station, its counts on one line."""
         r = subprocess.run([self.state["exe"]["gateway"], "status", "--prefix",
@@ -203,15 +229,13 @@ class Lan:
     def ip(self, name):
         return self.by_name[name]["ip"]
 
-    def lanpeek(self, name, *args):
-        """The command line and environment of lanpeek in the station's prefix."""
-        env = dict(os.environ, WINEPREFIX=self.by_name[name]["prefix"], USER=name,
-                   LOGNAME=name, DISPLAY=self.state["display"], WINEDEBUG="-all")
-        return ["wine", self.state["exe"]["lanpeek"], *map(str, args)], env
+    @staticmethod
+    def lanpeek(name, *args):
+        """lanpeek in the station's prefix, as its account."""
+        return [sys.executable, str(LAN_TOOL), "peek", name, *map(str, args)]
 
     def peek(self, name, *args, timeout=60):
-        command, env = self.lanpeek(name, *args)
-        r = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+        r = subprocess.run(self.lanpeek(name, *args), stdin=subprocess.DEVNULL, capture_output=True,
                            timeout=timeout)
         return r.returncode, r.stdout.decode("latin-1")
 
@@ -284,6 +308,16 @@ class Lan:
                  + NODE_ID + b"\0\0\0\0")
         self.node.send_message(NODE, name, ip or self.ip(name), block.ljust(BLOCK, b"\0"))
 
+    def node_message_answered(self, name, text, where):
+        """The B-node sends station name text; waits until the station shows
+        it (where: "history" or "boxes") and its receipt reaches the node."""
+        mark = len(self.node.inbox)
+        self.node_sends(name, text)
+        self.wait(name, where, f"<<{text}" if where == "history" else f"\r\n{text}\r\n")
+        own = f"{name}@{name.upper()}-PC\0".encode()
+        if not self.node.wait_for(lambda: [d for d in self.node.inbox[mark:] if d["payload"].startswith(own)], 20):
+            raise AssertionError(f"no receipt from {name} for {text!r}")
+
     def barrier(self, name):
         """Returns once the station has read everything that reached it before:
         a message from the B-node shows up in its history."""
@@ -305,9 +339,8 @@ class Lan:
     def watch_title(self, name, title, timeout_ms=30000):
         """Watches the window title from now on, until it reads title; a
         function that waits for the end and gives (exit status, titles seen)."""
-        command, env = self.lanpeek(name, "watch-title", self.pid(name), title, timeout_ms)
-        watcher = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.PIPE)
+        watcher = subprocess.Popen(self.lanpeek(name, "watch-title", self.pid(name), title, timeout_ms),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
         first = watcher.stdout.readline()  # it prints the title it starts from at once
 
         def finish():
@@ -336,7 +369,7 @@ class CrossStation(unittest.TestCase):
         cls.lan = Lan(cls.STATIONS)
 
     def setUp(self):
-        if CrossStation.lan is None:  # test_14 took it down
+        if CrossStation.lan is None:  # test_16 took it down
             CrossStation.lan = Lan(self.STATIONS)
 
     @classmethod
@@ -556,7 +589,7 @@ class CrossStation(unittest.TestCase):
                  lambda: self.lan.last_line("bob", "~ ").endswith("Delivered to: lantest@LANTEST"))
 
     def test_11_a_flood_of_bad_packets_leaves_the_station_receiving_and_memory_flat(self):
-        gateway = self.lan.by_name["alice"]["gateway"]
+        gateway = self.lan.gateway("alice")
         rng = random.Random(11)
         packets = list(bad_packets(rng, self.lan.ip("alice"), self.lan.node.ip, 3000))
         flood(self.lan.node, packets[:500], self.lan.ip("alice"))  # warms the allocator
@@ -582,13 +615,7 @@ class CrossStation(unittest.TestCase):
             else:
                 self.assertTrue(data[2] & 0x80, f"not a response: {data[:16].hex()}")
         self.lan.serial += 1
-        text = f"after the flood {self.lan.serial}"
-        receipts = len(self.lan.node.inbox)
-        self.lan.node_sends("alice", text)
-        self.lan.wait("alice", "boxes", f"\r\n{text}\r\n")
-        self.assertTrue(self.lan.node.wait_for(
-            lambda: [d for d in self.lan.node.inbox[receipts:] if d["payload"].startswith(b"alice@ALICE-PC\0")], 20),
-            "no receipt after the flood")
+        self.lan.node_message_answered("alice", f"after the flood {self.lan.serial}", "boxes")
         print(f"\nflood: {sent} bad packets in {took:.1f} s; gateway RSS {before} kB before, {after} kB after;"
               f" {len(from_alice)} answers; gateway counts: {self.lan.gateway_status('alice')}", file=sys.stderr, flush=True)
         self.assertLess(after - before, 512, "gateway memory grew")
@@ -606,9 +633,11 @@ class CrossStation(unittest.TestCase):
         self.addCleanup(netns.remove_namespaces, [host.ns])
         with tempfile.TemporaryDirectory(prefix="tdt-dup-") as prefix:
             (Path(prefix) / "dosdevices").mkdir()
+            ACCOUNT.hand_over(prefix)
             r = self.lan.net.run("dup", [self.lan.state["exe"]["gateway"], "--user", "alice",
                                          "--computer", "DUP-PC", "--workgroup", "WORKGROUP",
-                                         "--prefix", prefix], timeout=30, text=True)
+                                         "--prefix", prefix, "--run-as", ACCOUNT.name],
+                                 timeout=30, text=True)
             self.assertEqual(r.returncode, 1)
             self.assertEqual(r.stdout, "")
             self.assertEqual(r.stderr, f"tindrel-gateway: the name ALICE<03> is held by {self.lan.ip('alice')}\n")
@@ -640,15 +669,59 @@ class CrossStation(unittest.TestCase):
         self.assertIn("GHOST<03>", queries)
         self.assertIn("GHOST<00>", queries)
 
-    def test_14_up_refuses_clashes_and_down_leaves_nothing(self):
+    def test_14_a_killed_gateway_is_started_again_and_its_station_keeps_its_history(self):
+        self.lan.barrier("bob")
+        history = self.lan.history("bob")
+        killed = self.lan.gateway("bob")
+        os.kill(killed, signal.SIGKILL)
+        started = time.monotonic()
+        wait_for("bob's name answered by a new gateway",
+                 lambda: self.lan.gateway("bob") not in (None, killed) and self.lan.node.query("bob"),
+                 timeout=15)
+        back = time.monotonic() - started
+        # Both ways: a message in, with its receipt out; a message out, with the node's receipt in.
+        self.lan.serial += 1
+        self.lan.node_message_answered("bob", f"after the kill {self.lan.serial}", "history")
+        self.lan.last_receipt_from_node("bob")
+        # The same window, with what it had before the kill.
+        now = self.lan.history("bob")
+        self.assertEqual(now[len(now) - len(history):], history)
+        log = (STATE / "log/bob.gateway.log").read_text()
+        self.assertIn("the gateway was ended by signal 9; starting it again", log)
+        self.assertLess(back, 10, "bob was unreachable for too long")
+        print(f"\nkilled gateway: bob's name answered again after {back:.1f} s", file=sys.stderr, flush=True)
+
+    def test_15_stations_run_as_the_account_and_gateways_keep_no_privilege(self):
+        watches = {st["watch"] for st in self.lan.state["stations"]}
+        mark = f"TINDREL_LAN_STATION={STATE}".encode()
+        running = {entry.name: status_of(entry.name) for entry, command, env in processes()
+                   if mark in env and int(entry.name) not in watches}
+        # Each station: its program, its gateway, its relay, its wineserver and more.
+        self.assertGreaterEqual(len(running), 3 * 4)
+        account = f"{ACCOUNT.uid}\t{ACCOUNT.uid}\t{ACCOUNT.uid}\t{ACCOUNT.uid}"
+        self.assertEqual({pid: st["Name"] for pid, st in running.items() if st["Uid"] != account}, {})
+        names = {st["Name"] for st in running.values()}
+        self.assertTrue({"tindrel-gateway", "tindrel.exe", "tindrel-relay.e", "Xvfb"} <= names, names)
+        for name in self.STATIONS:
+            gateway = self.lan.gateway(name)
+            self.assertEqual(status_of(gateway)["CapEff"], "0000000000000000", name)
+            self.assertEqual(udp_ports(gateway), {137, 138}, name)
+
+    def test_16_up_refuses_clashes_and_down_leaves_nothing(self):
         for names in (["dave"], ["bob", "BOB"], ["workgroup"], ["eve", "eve-pc"], ["a.b"], ["x:16"]):
             r = subprocess.run([sys.executable, str(LAN_TOOL), "up", *names],
                                capture_output=True, text=True, timeout=60)
             self.assertEqual(r.returncode, 1, names)
             self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+        # As plain root, with no account to run the stations as.
+        r = subprocess.run([sys.executable, str(LAN_TOOL), "up", "eve"], capture_output=True, text=True,
+                           timeout=60, env={k: v for k, v in os.environ.items()
+                                            if k not in ("TINDREL_LAN_USER", "SUDO_USER")})
+        self.assertEqual((r.returncode, len(r.stderr.splitlines())), (1, 1), r.stderr)
+        self.assertIn("set TINDREL_LAN_USER=NAME", r.stderr)
         up = self.lan
         running = stations_processes()
-        gateways = [st["gateway"] for st in up.state["stations"]]
+        gateways = [up.gateway(st["name"]) for st in up.state["stations"]]
         self.assertTrue(all(g in running for g in gateways))
         # Each station: its program, its relay, its wineserver and more.
         self.assertGreaterEqual(len(running), 3 * 3)

@@ -3,12 +3,17 @@
 # user to: once with no arguments (bring the hidden window back) and once with
 # /S. The first station keeps running with its history, its window is shown
 # again, and only the end of the first run stops its display and wineserver.
-# Needs the Windows build in $TINDREL_BUILD/win (scripts/test.sh makes it).
+# The station's files go to a temporary XDG_DATA_HOME. Runs as root, as CI
+# does, so SUDO_USER is cleared. Needs the Windows build in $TINDREL_BUILD/win64
+# (scripts/test.sh makes it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TINDREL_BUILD:-$root/build}
 source "$root/scripts/winelib.sh"
-run_dir="$build/run-test"
+mkdir -p "$build"
+# Beside the build, not in /tmp: a clone of the template is hard links.
+xdg=$(mktemp -d "$build/run-test.XXXXXX")
+data="$xdg/tindrel"
 peek_exe="$build/win64/tools/lanpeek.exe"
 
 fail() { echo "run_test: FAILED: $*" >&2; exit 1; }
@@ -16,46 +21,47 @@ fail() { echo "run_test: FAILED: $*" >&2; exit 1; }
 # reap its adopted children leaves them so) counts as ended.
 alive() { [ -r "/proc/$1/stat" ] && [[ $(cut -d')' -f2 "/proc/$1/stat") != " Z"* ]]; }
 run() {
-    env -u DISPLAY TINDREL_SKIP_SETUP=1 TINDREL_BUILD="$build" TINDREL_RUN_DIR="$run_dir" \
+    env -u DISPLAY -u SUDO_USER TINDREL_SKIP_SETUP=1 TINDREL_BUILD="$build" XDG_DATA_HOME="$xdg" \
         "$root/scripts/run.sh" "$@"
 }
-peek() { DISPLAY=$(cat "$run_dir/display") WINEPREFIX="$run_dir/station" wine "$peek_exe" "$@"; }
-shown() { DISPLAY=$(cat "$run_dir/display") xdotool search --onlyvisible --name "tindrel" >/dev/null; }
+# The display of the running station, from the record of the run that owns it.
+display() { cut -d' ' -f5 "$data/owner"; }
+peek() { DISPLAY=$(display) WINEPREFIX="$data/station" wine "$peek_exe" "$@"; }
+shown() { DISPLAY=$(display) xdotool search --onlyvisible --name "tindrel" >/dev/null; }
 # A wineserver works in a directory named after its prefix's device and inode.
 server_running() {
     local dir p
-    dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$run_dir/station" 2>/dev/null || echo "0 0"))
+    dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$data/station" 2>/dev/null || echo "0 0"))
     for p in /proc/[0-9]*; do
         [[ $(readlink "$p/cwd" 2>/dev/null) == */"$dir" ]] && return 0
     done
     return 1
 }
 
-rm -rf "$run_dir"
-mkdir -p "$run_dir"
+mkdir -p "$data"
 # A booted template of this test run saves run.sh a wineboot.
 if [ -f "${TINDREL_WINE_DIR:-/nonexistent}/template/.ready" ]; then
-    wl_clone "$TINDREL_WINE_DIR" template "$run_dir/template" >/dev/null
+    wl_clone "$TINDREL_WINE_DIR" template "$data/template" >/dev/null
 fi
 
-run /H >"$run_dir/first.log" 2>&1 &
+run /H >"$xdg/first.log" 2>&1 &
 first=$!
 cleanup() {
     if kill -0 "$first" 2>/dev/null; then
         kill "$first" 2>/dev/null || true
         wait "$first" 2>/dev/null || true
     fi
-    wl_stop "$run_dir"
-    rm -rf "$run_dir"
+    wl_stop "$data"
+    rm -rf "$xdg"
 }
 trap cleanup EXIT
 
 for _ in $(seq 1 240); do
-    [ -s "$run_dir/display" ] && [ -d "$run_dir/station" ] && break
-    kill -0 "$first" 2>/dev/null || fail "the first run ended: $(cat "$run_dir/first.log")"
+    [ -s "$data/owner" ] && [ -f "$data/station/.tindrel-computer" ] && break
+    kill -0 "$first" 2>/dev/null || fail "the first run ended: $(cat "$xdg/first.log")"
     sleep 0.5
 done
-xvfb=$(cat "$run_dir/xvfb.pid" 2>/dev/null) || fail "the first run started no display"
+xvfb=$(cat "$data/xvfb.pid" 2>/dev/null) || fail "the first run started no display"
 pid=$(peek up 0 0 60000 | tr -d '\r') || fail "the station did not come up"
 peek type "$pid" nobody "kept across starts" >/dev/null || fail "could not send from the station"
 history=$(peek history "$pid")
@@ -63,13 +69,13 @@ history=$(peek history "$pid")
 ! shown || fail "started with /H, the window is shown"
 server_running || fail "no wineserver seen for the station's prefix"
 
-run >"$run_dir/second.log" 2>&1 || fail "the second start failed: $(cat "$run_dir/second.log")"
+run >"$xdg/second.log" 2>&1 || fail "the second start failed: $(cat "$xdg/second.log")"
 shown || fail "the second start did not bring the window back"
 [ "$(peek history "$pid")" = "$history" ] || fail "the history changed with the second start"
 
 # "." is the local mailslot: the running station gets the message.
-run /S . "from a run beside it" >"$run_dir/third.log" 2>&1 ||
-    fail "/S beside the station failed: $(cat "$run_dir/third.log")"
+run /S . "from a run beside it" >"$xdg/third.log" 2>&1 ||
+    fail "/S beside the station failed: $(cat "$xdg/third.log")"
 peek wait "$pid" history "from a run beside it" 1 20000 >/dev/null ||
     fail "the running station did not get the /S message"
 [[ $(peek history "$pid") == *"kept across starts"* ]] || fail "the history was lost"
@@ -78,7 +84,7 @@ alive "$xvfb" || fail "the display was stopped"
 server_running || fail "the wineserver was stopped"
 
 # The station ends as a close message ends it; so does its run, with its display and server.
-DISPLAY=$(cat "$run_dir/display") WINEPREFIX="$run_dir/station" wine taskkill /pid "$pid" >/dev/null 2>&1 || true
+DISPLAY=$(display) WINEPREFIX="$data/station" wine taskkill /pid "$pid" >/dev/null 2>&1 || true
 for _ in $(seq 1 100); do kill -0 "$first" 2>/dev/null || break; sleep 0.2; done
 ! kill -0 "$first" 2>/dev/null || fail "the first run did not end with its station"
 wait "$first" || fail "the first run ended with status $?"

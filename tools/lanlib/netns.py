@@ -74,6 +74,21 @@ def stop_pids(pids, grace=3.0):
             time.sleep(0.05)
 
 
+def child_named(pid, name):
+    """The pid of a running child of pid whose command is name, or None."""
+    for entry in Path("/proc").iterdir():
+        try:
+            if not entry.name.isdigit():
+                continue
+            command, rest = (entry / "stat").read_text().rsplit(")", 1)
+            state, parent = rest.split()[:2]
+            if int(parent) == pid and state != "Z" and command.split("(", 1)[1] == name:
+                return int(entry.name)
+        except (OSError, IndexError, ValueError):
+            continue
+    return None
+
+
 def zombie(pid):
     try:
         return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] == "Z"
