@@ -20,6 +20,8 @@ packages=(
   iproute2 tshark                  # network namespaces of tools/lan and its tests; captures (dumpcap)
   fuse3 libfuse3-dev pkg-config    # the gateway's UNC file system (libfuse3, found with pkg-config;
                                    # fusermount3 when the kernel refuses libfuse's own mount)
+  dpkg-dev file                    # the Debian package: CPack's dependency list (dpkg-shlibdeps, file)
+  libcap2-bin lintian              # the package test: setcap/getcap for the gateway's capability, lintian
 )
 
 missing=()
