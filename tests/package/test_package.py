@@ -25,8 +25,10 @@ import netns  # noqa: E402
 
 BUILD = Path(os.environ.get("TINDREL_BUILD") or ROOT / "build")
 USER, COMPUTER = "tdpkg", "TDPKG-DESK"
-# Left by a run that was killed before it purged: the package it installed.
+# Left by a run that was killed before it cleaned up: the package it
+# installed, and the mode /dev/fuse had before the run changed it.
 MARKER = Path("/var/tmp/tindrel-package-test.installed")
+FUSE_MODE = Path("/var/tmp/tindrel-package-test.fuse-mode")
 AUTOSTART = ".config/autostart/tindrel.desktop"
 PREFIX, SUBNET = netns.run_prefix("tdp-")
 APT = ["flock", "/tmp/tindrel-apt.lock", "apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=120"]
@@ -64,8 +66,15 @@ def shell(script):
 
 
 def installed():
-    r = run(["dpkg-query", "-W", "-f=${Status}", "tindrel"])
-    return r.returncode == 0 and "installed" in r.stdout.split()
+    """True in any state short of purged: half-installed counts."""
+    r = run(["dpkg-query", "-W", "-f=${db:Status-Status}", "tindrel"])
+    return r.returncode == 0 and r.stdout not in ("", "not-installed")
+
+
+def restore_fuse():
+    if FUSE_MODE.exists():
+        os.chmod("/dev/fuse", int(FUSE_MODE.read_text(), 8))
+        FUSE_MODE.unlink()
 
 
 def purge():
@@ -88,10 +97,11 @@ class Package(unittest.TestCase):
         if r.returncode != 0:
             raise AssertionError(f"scripts/package.sh failed:\n{r.stdout}{r.stderr}")
         cls.deb = Path(r.stdout.splitlines()[-1])
-        cls.fuse_mode = stat.S_IMODE(os.stat("/dev/fuse").st_mode)
-        cls.addClassCleanup(os.chmod, "/dev/fuse", cls.fuse_mode)
+        restore_fuse()
+        FUSE_MODE.write_text(oct(stat.S_IMODE(os.stat("/dev/fuse").st_mode)))
+        cls.addClassCleanup(restore_fuse)
         cls.addClassCleanup(shell, f"tu_remove {USER}")
-        cls.addClassCleanup(lambda: installed() and purge())
+        cls.addClassCleanup(lambda: purge() if installed() else MARKER.unlink(missing_ok=True))
         home = shell(f"tu_add {USER}")
         assert home.returncode == 0, home.stderr
         cls.home = Path(home.stdout.strip())
@@ -130,8 +140,8 @@ class Package(unittest.TestCase):
         self.assertIn("Recommends: wine32:i386", control)
 
     def test_2_a_desktop_user_joins_the_lan_without_root(self):
-        r = run([*APT, "install", "--no-install-recommends", self.deb])
         MARKER.touch()
+        r = run([*APT, "install", "--no-install-recommends", self.deb])
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertEqual(run(["getcap", "/usr/sbin/tindrel-gateway"]).stdout.split(),
                          ["/usr/sbin/tindrel-gateway", "cap_net_bind_service=ep"])
