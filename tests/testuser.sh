@@ -20,7 +20,7 @@ tu_add() {
 tu_remove() {
     local name=$1 home=/var/tmp/$1 i mount
     id -u "$name" >/dev/null 2>&1 || return 0
-    pkill -KILL -u "$name" 2>/dev/null
+    pkill -KILL -u "$name" 2>/dev/null || true
     for i in $(seq 1 50); do pgrep -u "$name" >/dev/null || break; sleep 0.1; done
     # Mount points as /proc/mounts writes them: a space is \040.
     for mount in $(awk -v h="$home/" 'index($2, h) == 1 {print $2}' /proc/mounts); do
