@@ -232,6 +232,10 @@ class Package(unittest.TestCase):
         self.assertEqual([r for r in rows if int(r[0]) != self.uid], [], ps)
         for part in ("tindrel-gateway", "wineserver", "tindrel.exe", "tindrel-relay.exe", "Xvfb"):
             self.assertTrue([r for r in rows if part in r[3]], f"no {part} process:\n{ps}")
+        # The file capability served the bind and is gone before the first packet.
+        gateway = next(r[2] for r in rows if r[3].startswith("/usr/sbin/tindrel-gateway"))
+        caps = re.findall(r"^Cap(?:Prm|Eff|Amb):\s*(\w+)$", Path(f"/proc/{gateway}/status").read_text(), re.M)
+        self.assertEqual(caps, ["0" * 16] * 3)
 
     def test_3_purge_leaves_nothing_of_the_package(self):
         self.assertTrue(installed(), "the package is not installed")
