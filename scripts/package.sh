@@ -13,7 +13,7 @@ build=${TINDREL_BUILD:-$root/build}
 jobs=${TINDREL_JOBS:-$(nproc)}
 [ -n "${TINDREL_SKIP_SETUP:-}" ] || "$root/scripts/setup.sh"
 
-TINDREL_BUILD="$build" TINDREL_JOBS="$jobs" "$root/scripts/build.sh" tindrel tindrel-relay >/dev/null
+TINDREL_BUILD="$build" TINDREL_JOBS="$jobs" "$root/scripts/build.sh" win32:tindrel tindrel tindrel-relay >/dev/null
 (cd "$root" && cmake --preset gateway -B "$build/gateway" -DTINDREL_WIN64_BUILD="$build/win64" \
     -DTINDREL_WIN32_BUILD="$build/win32" -DTINDREL_PACKAGE_DIR="$build" >/dev/null)
 cmake --build "$build/gateway" -j"$jobs" >/dev/null
