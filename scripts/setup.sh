@@ -21,7 +21,9 @@ packages=(
   fuse3 libfuse3-dev pkg-config    # the gateway's UNC file system (libfuse3, found with pkg-config;
                                    # fusermount3 when the kernel refuses libfuse's own mount)
   libcap2-bin                      # setcap: lets the gateway bind ports 137 and 138 as its user
-                                   # (the one sudo step of run.sh --lan, and the network suite's)
+                                   # (the one sudo step of run.sh --lan, the network suite, the package)
+  dpkg-dev file                    # the Debian package: CPack's dependency list (dpkg-shlibdeps, file)
+  lintian                          # the package test
 )
 
 missing=()

@@ -60,4 +60,7 @@ win64 -L soak --verbose
 step "network suite: stations with their gateways on hosts in namespaces (tests/lan)"
 native -L lan --verbose
 
+step "the Debian package: lintian, installed, a desktop user on a namespace LAN, purged"
+native -L package --verbose
+
 step "all tests passed"

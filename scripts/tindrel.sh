@@ -7,6 +7,9 @@
 #                 [--interface IFNAME] [--wins ADDRESS] [--] [PROGRAM ARGUMENTS]
 #                                        a station on this machine's network,
 #                                        with a tindrel-gateway of its own
+#   tindrel --autostart [--lan ...]      starts that station hidden (/H) at
+#                                        each login (scripts/autostart.sh)
+#   tindrel --no-autostart               no longer at login
 #
 # The Wine template, the station's prefix and the gateway's log live in
 # $XDG_DATA_HOME/tindrel (~/.local/share/tindrel); the first run makes them.
@@ -153,6 +156,7 @@ tl_run() {
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     set -euo pipefail
+    case ${1:-} in --autostart|--no-autostart) source "$tl_lib/autostart.sh"; as_main "$@"; exit ;; esac
     tl_parse "$@"
     tl_check_user
     tl_run

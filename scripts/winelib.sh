@@ -23,7 +23,9 @@
 #                            the Xvfb started there
 
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+# No Mono or Gecko installers; and no winemenubuilder, which would fill the
+# user's desktop with Wine's menus and file types (.txt opened by Notepad).
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml,winemenubuilder.exe="}
 
 wl_start_xvfb() {
     local dir=$1 fdfile
