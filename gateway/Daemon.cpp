@@ -363,6 +363,8 @@ void Daemon::HandleNamePacket(const std::uint8_t *data, std::size_t size, const 
     case NameServiceKind::Release:
         resolver_->Forget(p.Name, from.Address);
         break;
+    default:
+        break; // what an end node without a name server has no use for
     }
 }
 
