@@ -1,14 +1,16 @@
 // The gateway's event loop: one thread that owns the name table, the
-// resolver and both UDP sockets' input, runs their timers, answers the
+// resolver, the WINS server's state and both UDP sockets' input, runs their timers, answers the
 // control socket, and hands datagrams for the station to `Deliver`. Other
 // threads (the file system's) reach it only through Lookup and Send, which
 // post a request and wait for the loop's answer.
 #pragma once
 
+#include "gateway/NameServer.h"
 #include "gateway/NameTable.h"
 #include "gateway/Network.h"
 #include "gateway/Resolver.h"
 #include "gateway/Status.h"
+#include "gateway/codec/NameService.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,8 +26,12 @@
 struct DaemonConfig {
     std::string User, Computer, Workgroup;
     Interface Iface;
+    UnitId Mac{};              // the unit ID of node status answers
+    std::optional<Ipv4> Wins; // an H-node with this server, else a B-node
     // Both may be empty: no -v, no station.
     std::function<void(const std::string &line)> Log;
+    // What a user must know even without -v (the WINS server's silence).
+    std::function<void(const std::string &line)> Notice;
     std::function<void(const std::uint8_t *data, std::size_t size)> Deliver;
     // Lines about the station's side, appended to the status text.
     std::function<std::string()> ExtraStatus;
@@ -55,7 +61,7 @@ public:
     // Ends lookups, then releases the names by broadcast.
     void Release();
 
-    // Thread-safe; block while the name is resolved (at most ~1.6 s).
+    // Thread-safe; block while the name is resolved (at most LookupWait).
     std::optional<Target> Lookup(const std::string &name);
     bool Send(const std::string &name, const std::uint8_t *data, std::size_t size);
 
@@ -79,6 +85,12 @@ private:
     void HandleNamePacket(const std::uint8_t *data, std::size_t size, const Endpoint &from, SteadyTime now);
     void HandleDatagram(const std::uint8_t *data, std::size_t size, const Endpoint &from);
     void SendNameAction(const NameAction &action);
+    // True when it was the answer to one of our requests.
+    bool HandleServerAnswer(const NameServicePacket &p, SteadyTime now);
+    void AnswerNodeStatus(const NameServicePacket &p, const Endpoint &from);
+    void FinishLookups(const std::vector<Resolution> &done);
+    void NoteServer();
+    std::chrono::milliseconds LookupWait() const;
     void SendName(const std::vector<std::uint8_t> &packet, const Endpoint &to);
     void MaybeSendDatagramError(const DatagramHeader &header, const Endpoint &from);
     bool Answerable(Ipv4 address) const;
@@ -90,6 +102,8 @@ private:
     DaemonSockets sockets_;
     UniqueFd wake_;
     NameTable table_;
+    std::unique_ptr<NameServer> server_;
+    bool serverSilenceTold_ = false;
     std::unique_ptr<Resolver> resolver_;
     Counters counters_;
     bool receiving_ = false;

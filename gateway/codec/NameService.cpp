@@ -174,9 +174,9 @@ bool Classify(std::uint16_t flags, Counts counts, NameServiceKind &kind)
     else if (!response && (opcode == OpRefresh || opcode == OpRefreshMicrosoft) && counts == QuestionAndRecord)
         kind = NameServiceKind::Refresh;
     else if (response && registrationAnswer && counts == AnswerOnly)
-        kind = rcode == 0 ? NameServiceKind::PositiveRegistrationResponse
-               : rcode == ConflictError && opcode == OpRegistration ? NameServiceKind::ConflictDemand
-                                                                     : NameServiceKind::NegativeRegistrationResponse;
+        kind = rcode == 0               ? NameServiceKind::PositiveRegistrationResponse
+               : rcode == ConflictError ? NameServiceKind::ConflictDemand
+                                        : NameServiceKind::NegativeRegistrationResponse;
     else if (!response && opcode == OpRelease && counts == QuestionAndRecord)
         kind = NameServiceKind::Release;
     else if (response && opcode == OpRelease && counts == AnswerOnly)

@@ -48,7 +48,7 @@ enum class NameServiceKind {
     Refresh,                      // NAME REFRESH REQUEST, 4.2.4 (OPCODE 8, or Microsoft's 9)
     PositiveRegistrationResponse, // 4.2.5, also to a refresh
     NegativeRegistrationResponse, // 4.2.6, any RCODE but CFT_ERR; also to a refresh
-    ConflictDemand,               // NAME CONFLICT DEMAND, 4.2.8 (RCODE CFT_ERR)
+    ConflictDemand,               // NAME CONFLICT DEMAND, 4.2.8 (RCODE CFT_ERR, whatever the OPCODE)
     Release,                      // NAME RELEASE REQUEST / DEMAND, 4.2.9
     ReleaseResponse,              // 4.2.10-11, positive or negative by RCODE
     Wack,                         // WAIT FOR ACKNOWLEDGEMENT RESPONSE, 4.2.16

@@ -46,9 +46,8 @@ bool HeaderFits(NameServiceKind kind, std::uint16_t flags)
     case NameServiceKind::OverwriteDemand: return !response && opcode == 5 && !(flags & 0x0100);
     case NameServiceKind::Refresh: return !response && (opcode == 8 || opcode == 9);
     case NameServiceKind::PositiveRegistrationResponse: return response && registration && rcode == 0;
-    case NameServiceKind::NegativeRegistrationResponse:
-        return response && registration && rcode != 0 && (rcode != 7 || opcode != 5);
-    case NameServiceKind::ConflictDemand: return response && opcode == 5 && rcode == 7;
+    case NameServiceKind::NegativeRegistrationResponse: return response && registration && rcode != 0 && rcode != 7;
+    case NameServiceKind::ConflictDemand: return response && registration && rcode == 7;
     case NameServiceKind::Release: return !response && opcode == 6;
     case NameServiceKind::ReleaseResponse: return response && opcode == 6;
     case NameServiceKind::Wack: return response && opcode == 7;

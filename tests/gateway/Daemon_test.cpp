@@ -128,12 +128,12 @@ protected:
         std::string error;
         std::thread reg([&] { registered_ = daemon_->Register(error); });
         std::vector<NameServiceKind> kinds;
-        for (int i = 0; i < 16; ++i)
+        for (int i = 0; i < 20; ++i)
             kinds.push_back(NextName(bcast137_.get()).Kind);
         reg.join();
         ASSERT_TRUE(registered_) << error;
-        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::Registration), 12);
-        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::OverwriteDemand), 4);
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::Registration), 15);
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::OverwriteDemand), 5);
         loop_ = std::thread([this] { daemon_->Run(); });
     }
 
@@ -344,7 +344,7 @@ TEST_F(DaemonTest, ReleasesItsNamesWhenItEnds)
         ASSERT_TRUE(ParseNameService(b.data(), b.size(), p));
         releases += p.Kind == NameServiceKind::Release;
     }
-    EXPECT_EQ(releases, 12);
+    EXPECT_EQ(releases, 15);
     EXPECT_FALSE(daemon_->Lookup("bob")) << "no lookups once ended";
 }
 
