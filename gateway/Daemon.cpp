@@ -76,10 +76,12 @@ std::unique_ptr<Daemon> Daemon::Create(DaemonConfig config, std::string &error)
         error = "the workgroup must differ from the user name and the computer name";
         return nullptr;
     }
-    d->table_.Add(d->user_, false);
-    d->table_.Add(d->computer_, false);
+    // In the order Windows lists them (nbtstat -n): nbtscan takes the last
+    // unique <03> name of a node status answer for its user.
     d->table_.Add(d->computer00_, false);
     d->table_.Add(workgroup00, true);
+    d->table_.Add(d->computer_, false);
+    d->table_.Add(d->user_, false);
     d->table_.Add(d->workgroup_, true);
     d->config_ = std::move(config);
     d->resolver_ = std::make_unique<Resolver>(RandomId());

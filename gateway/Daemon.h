@@ -67,7 +67,7 @@ public:
 
     std::string StatusText() const;
     const Counters &Counts() const { return counters_; }
-    // The held names as the ready line lists them: "ALICE<03> ALICE-PC<03> ...".
+    // The held names as the ready line lists them: "ALICE-PC<00> WORKGROUP<00> ...".
     std::string NamesText() const;
 
 private:

@@ -229,10 +229,10 @@ TEST_F(DaemonTest, AnswersNodeStatusWithEveryNameItHolds)
         ASSERT_EQ(p.Kind, NameServiceKind::NodeStatusResponse);
         answered.push_back(p.TransactionId);
         const std::vector<StatusEntry> expected = {
-            {Name("alice"), 0x0400},
-            {Name("alice-pc"), 0x0400},
             {Name("alice-pc", WorkstationSuffix), 0x0400},
             {Name("workgroup", WorkstationSuffix), 0x8400},
+            {Name("alice-pc"), 0x0400},
+            {Name("alice"), 0x0400},
             {Name("workgroup"), 0x8400},
         };
         EXPECT_EQ(p.Status.Names, expected);

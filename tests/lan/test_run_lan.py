@@ -46,8 +46,8 @@ class RunLan(unittest.TestCase):
             node = None
             try:
                 lines = read_until(station.stdout, "is running", 120)
-                self.assertIn(f"run: dana on DESK-PC in WORKGROUP: DANA<03> DESK-PC<03> "
-                              f"WORKGROUP<00> WORKGROUP<03> on {net.hosts['desk'].ip}/24", lines)
+                self.assertIn(f"run: dana on DESK-PC in WORKGROUP: DESK-PC<00> WORKGROUP<00> DESK-PC<03> "
+                              f"DANA<03> WORKGROUP<03> on {net.hosts['desk'].ip}/24", lines)
                 node = bnode.BNode.in_host(net, "peer")
                 node.register("PEER")
                 desk = net.hosts["desk"].ip
