@@ -99,7 +99,7 @@ std::unique_ptr<Daemon> Daemon::Create(DaemonConfig config, std::string &error)
     return d;
 }
 
-void Daemon::Attach(DaemonSockets sockets) { sockets_ = std::move(sockets); }
+void Daemon::Attach(DaemonSockets sockets) { sockets_ = sockets; }
 
 void Daemon::Log(const std::string &line) const
 {
@@ -129,6 +129,7 @@ void Daemon::Run()
     while (!stop_)
         Pump();
     receiving_ = false;
+    EndLookups();
 }
 
 void Daemon::Release()
@@ -162,11 +163,13 @@ void Daemon::Pump()
             timeout = static_cast<int>(std::clamp<long long>(ms, 0, timeout));
         }
 
-    enum { Names, Datagrams, Control, Wake, Signals, Count };
+    enum { Names, NamesBroadcast, Datagrams, DatagramsBroadcast, Control, Wake, Signals, Count };
     pollfd fds[Count] = {
-        {sockets_.Names.get(), POLLIN, 0},
-        {receiving_ ? sockets_.Datagrams.get() : -1, POLLIN, 0},
-        {sockets_.Control.get(), POLLIN, 0},
+        {sockets_.Names, POLLIN, 0},
+        {sockets_.NamesBroadcast, POLLIN, 0},
+        {receiving_ ? sockets_.Datagrams : -1, POLLIN, 0},
+        {receiving_ ? sockets_.DatagramsBroadcast : -1, POLLIN, 0},
+        {sockets_.Control, POLLIN, 0},
         {wake_.get(), POLLIN, 0},
         {sockets_.Signals, POLLIN, 0},
     };
@@ -174,7 +177,7 @@ void Daemon::Pump()
         return; // EINTR: the next round looks again
 
     const SteadyTime after = std::chrono::steady_clock::now();
-    for (int i : {Names, Datagrams})
+    for (int i : {Names, NamesBroadcast, Datagrams, DatagramsBroadcast})
         if (fds[i].revents & POLLERR)
             ClearSocketError(fds[i].fd);
     if (fds[Signals].revents & POLLIN) {
@@ -190,12 +193,14 @@ void Daemon::Pump()
         }
     }
     TakeRequests(after);
-    if (fds[Names].revents & POLLIN)
-        ReadNameService(after);
-    if (fds[Datagrams].revents & POLLIN)
-        ReadDatagrams();
+    for (int i : {Names, NamesBroadcast})
+        if (fds[i].revents & POLLIN)
+            ReadNameService(fds[i].fd, after);
+    for (int i : {Datagrams, DatagramsBroadcast})
+        if (fds[i].revents & POLLIN)
+            ReadDatagrams(fds[i].fd);
     if (fds[Control].revents & POLLIN)
-        AnswerControl(sockets_.Control.get(), StatusText());
+        AnswerControl(sockets_.Control, StatusText());
     // Last, so that the callers' checks see what the timers just did.
     RunTimers(std::chrono::steady_clock::now());
 }
@@ -295,7 +300,7 @@ bool Daemon::Send(const std::string &name, const std::uint8_t *data, std::size_t
         return false;
     }
     const Endpoint to{target->Group ? config_.Iface.Broadcast : target->Address, DatagramPort};
-    if (!SendTo(sockets_.Datagrams.get(), to, packet.data(), packet.size())) {
+    if (!SendTo(sockets_.Datagrams, to, packet.data(), packet.size())) {
         ++counters_.SendFailed;
         Log("send to " + ToString(target->Name) + " at " + Where(to) + " failed");
         return false;
@@ -314,12 +319,12 @@ bool Daemon::Answerable(Ipv4 a) const
     return a != 0 && a != 0xFFFFFFFFu && a != config_.Iface.Broadcast && (a >> 28) != 0xE;
 }
 
-void Daemon::ReadNameService(SteadyTime now)
+void Daemon::ReadNameService(int fd, SteadyTime now)
 {
     std::uint8_t buf[MaxPacket];
     for (int i = 0; i < ReadBurst; ++i) {
         Endpoint from;
-        const long n = ReceiveFrom(sockets_.Names.get(), buf, sizeof buf, from);
+        const long n = ReceiveFrom(fd, buf, sizeof buf, from);
         if (n < 0)
             return;
         // Our own broadcasts come back to us; they are not another host's.
@@ -485,7 +490,7 @@ void Daemon::AnswerNodeStatus(const NameServicePacket &p, const Endpoint &from)
     if (!ours)
         return;
     NodeStatus status;
-    status.Unit = config_.Mac;
+    status.Unit = config_.Iface.Mac; // the adapter's MAC, as Windows gives it
     const std::uint16_t nodeType = static_cast<std::uint16_t>(table_.NodeType() << 13);
     for (const NameEntry &e : entries) {
         if (e.State != NameState::Held && e.State != NameState::Conflict)
@@ -498,12 +503,12 @@ void Daemon::AnswerNodeStatus(const NameServicePacket &p, const Endpoint &from)
     Log("answered " + FormatIpv4(from.Address) + "'s node status request");
 }
 
-void Daemon::ReadDatagrams()
+void Daemon::ReadDatagrams(int fd)
 {
     std::uint8_t buf[MaxPacket];
     for (int i = 0; i < ReadBurst; ++i) {
         Endpoint from;
-        const long n = ReceiveFrom(sockets_.Datagrams.get(), buf, sizeof buf, from);
+        const long n = ReceiveFrom(fd, buf, sizeof buf, from);
         if (n < 0)
             return;
         if (static_cast<std::size_t>(n) > sizeof buf) {
@@ -570,7 +575,7 @@ void Daemon::MaybeSendDatagramError(const DatagramHeader &header, const Endpoint
         return;
     ++errorsInWindow_;
     const auto packet = BuildDatagramError(header.Id, config_.Iface.Address, DatagramPort, NameNotPresent);
-    if (SendTo(sockets_.Datagrams.get(), from, packet.data(), packet.size()))
+    if (SendTo(sockets_.Datagrams, from, packet.data(), packet.size()))
         ++counters_.ErrorsSent;
     else
         ++counters_.SendFailed;
@@ -615,7 +620,7 @@ void Daemon::SendNameAction(const NameAction &a)
 
 void Daemon::SendName(const std::vector<std::uint8_t> &packet, const Endpoint &to)
 {
-    if (SendTo(sockets_.Names.get(), to, packet.data(), packet.size()))
+    if (SendTo(sockets_.Names, to, packet.data(), packet.size()))
         ++counters_.NameOut;
     else
         ++counters_.SendFailed;

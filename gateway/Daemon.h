@@ -26,7 +26,6 @@
 struct DaemonConfig {
     std::string User, Computer, Workgroup;
     Interface Iface;
-    UnitId Mac{};              // the unit ID of node status answers
     std::optional<Ipv4> Wins; // an H-node with this server, else a B-node
     // Both may be empty: no -v, no station.
     std::function<void(const std::string &line)> Log;
@@ -37,11 +36,14 @@ struct DaemonConfig {
     std::function<std::string()> ExtraStatus;
 };
 
+// Borrowed: their owners keep them open while the daemon runs.
 struct DaemonSockets {
-    UniqueFd Names;     // UDP 137
-    UniqueFd Datagrams; // UDP 138
-    UniqueFd Control;   // listening Unix socket
-    int Signals = -1;   // readable when the gateway must end (a signalfd)
+    int Names = -1;              // UDP 137 on the interface's address: unicasts in, everything out
+    int NamesBroadcast = -1;     // UDP 137 on the subnet's broadcast address, or -1
+    int Datagrams = -1;          // UDP 138, likewise
+    int DatagramsBroadcast = -1;
+    int Control = -1;            // listening Unix socket
+    int Signals = -1;            // readable when the gateway must end (a signalfd)
 };
 
 class Daemon {
@@ -53,7 +55,8 @@ public:
     // Registers the names by broadcast. False, with the line to print, when
     // another host defends one of them or a signal came first (error empty).
     bool Register(std::string &error);
-    // Serves until a signal.
+    // Serves until a signal, then ends lookups (EndLookups): nothing answers
+    // them any more.
     void Run();
     // Answers every lookup in flight, and all later ones, with "no such
     // name", so the file system's threads can end.
@@ -80,8 +83,8 @@ private:
     void Pump();
     void RunTimers(SteadyTime now);
     void TakeRequests(SteadyTime now);
-    void ReadNameService(SteadyTime now);
-    void ReadDatagrams();
+    void ReadNameService(int fd, SteadyTime now);
+    void ReadDatagrams(int fd);
     void HandleNamePacket(const std::uint8_t *data, std::size_t size, const Endpoint &from, SteadyTime now);
     void HandleDatagram(const std::uint8_t *data, std::size_t size, const Endpoint &from);
     void SendNameAction(const NameAction &action);

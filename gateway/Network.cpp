@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -63,6 +64,15 @@ bool FindInterface(const std::string &wanted, Interface &out, std::string &error
                             : (out.Address | ~mask);
         found = true;
     }
+    // The hardware address is listed apart, as the interface's AF_PACKET entry.
+    for (const ifaddrs *ifa = list; ifa && found; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_PACKET || out.Name != ifa->ifa_name)
+            continue;
+        const auto *ll = reinterpret_cast<const sockaddr_ll *>(ifa->ifa_addr);
+        if (ll->sll_halen == out.Mac.size())
+            std::memcpy(out.Mac.data(), ll->sll_addr, out.Mac.size());
+        break;
+    }
     freeifaddrs(list);
     if (found)
         return true;
@@ -73,39 +83,6 @@ bool FindInterface(const std::string &wanted, Interface &out, std::string &error
     else
         error = "the interface " + wanted + " is down, loopback, or has no IPv4 address";
     return false;
-}
-
-bool BindUdp(std::uint16_t port, UniqueFd &out, std::string &error)
-{
-    const std::string what = "UDP port " + std::to_string(port);
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd) {
-        error = "cannot open a UDP socket: " + std::string(std::strerror(errno));
-        return false;
-    }
-    const int on = 1;
-    if (setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-        error = "cannot allow broadcasts on " + what + ": " + std::strerror(errno);
-        return false;
-    }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-        const int e = errno;
-        if (e == EADDRINUSE)
-            error = what + " is in use by another program (a Samba nmbd?); stop it "
-                           "(systemctl stop nmbd) or run the gateway in a network namespace of its own";
-        else if (e == EACCES || e == EPERM)
-            error = "cannot bind " + what + ": permission denied; run as root or give "
-                    "tindrel-gateway the capability CAP_NET_BIND_SERVICE";
-        else
-            error = "cannot bind " + what + ": " + std::strerror(e);
-        return false;
-    }
-    out = std::move(fd);
-    return true;
 }
 
 bool SendTo(int fd, const Endpoint &to, const std::uint8_t *data, std::size_t size)

@@ -1,9 +1,10 @@
 // The gateway's view of the network: which interface it speaks on (address,
-// prefix, broadcast), owned file descriptors, and the UDP sockets of the name
-// and datagram services. Every socket error is turned into one line of text
-// here, so callers never look at errno.
+// prefix, broadcast, hardware address), owned file descriptors, and sending
+// and receiving on UDP sockets. The sockets themselves are opened by
+// Sockets.h.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -46,15 +47,13 @@ struct Interface {
     Ipv4 Address = 0;
     Ipv4 Broadcast = 0;
     int PrefixLength = 0;
+    // The Ethernet address; zeros when the interface has none (a tunnel).
+    std::array<std::uint8_t, 6> Mac{};
 };
 
 // The interface called `wanted`, or the first one that is up, not loopback
 // and has an IPv4 address when `wanted` is empty.
 bool FindInterface(const std::string &wanted, Interface &out, std::string &error);
-
-// A non-blocking UDP socket on 0.0.0.0:port that may send broadcasts. No
-// SO_REUSEADDR: a port held by another program (nmbd) must be reported.
-bool BindUdp(std::uint16_t port, UniqueFd &out, std::string &error);
 
 // One datagram; false when the kernel refused it (the caller counts it).
 bool SendTo(int fd, const Endpoint &to, const std::uint8_t *data, std::size_t size);

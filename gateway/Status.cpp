@@ -70,32 +70,38 @@ std::string ControlSocketPath(const std::string &prefix)
     return prefix + "/tindrel-gateway/control.sock";
 }
 
-bool ListenControl(const std::string &prefix, UniqueFd &out, std::string &error)
+std::unique_ptr<ControlSocket> ControlSocket::Listen(const std::string &prefix, std::string &error)
 {
     const std::string dir = prefix + "/tindrel-gateway";
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
         error = "cannot create " + dir + ": " + std::strerror(errno);
-        return false;
+        return nullptr;
     }
     const std::string path = ControlSocketPath(prefix);
     sockaddr_un sa;
     if (!MakeAddress(path, sa, error))
-        return false;
+        return nullptr;
     UniqueFd probe;
     if (Connect(sa, probe)) {
         error = "another tindrel-gateway already runs for the prefix " + prefix;
-        return false;
+        return nullptr;
     }
     ::unlink(path.c_str());
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-        ::listen(fd.get(), 8) != 0) {
+    std::unique_ptr<ControlSocket> control(new ControlSocket);
+    control->fd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!control->fd_ || ::bind(control->fd_.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
         error = "cannot listen on " + path + ": " + std::strerror(errno);
-        return false;
+        return nullptr;
     }
-    out = std::move(fd);
-    return true;
+    control->path_ = path;
+    if (::listen(control->fd_.get(), 8) != 0) {
+        error = "cannot listen on " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    return control;
 }
+
+ControlSocket::~ControlSocket() { ::unlink(path_.c_str()); }
 
 void AnswerControl(int listenFd, const std::string &text)
 {

@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Written by the event loop and by the file system's thread (sends).
@@ -33,9 +34,20 @@ std::string CountersText(const Counters &counters);
 
 std::string ControlSocketPath(const std::string &prefix);
 
-// Listens on the prefix's control socket. Fails when another gateway answers
-// on it; a socket file left by a gateway that died is replaced.
-bool ListenControl(const std::string &prefix, UniqueFd &out, std::string &error);
+// The running gateway's end: listens on the prefix's control socket until
+// destroyed, then removes it. Fails when another gateway answers on it; a
+// socket file left by a gateway that died is replaced.
+class ControlSocket {
+public:
+    static std::unique_ptr<ControlSocket> Listen(const std::string &prefix, std::string &error);
+    ~ControlSocket();
+    int Fd() const { return fd_.get(); }
+
+private:
+    ControlSocket() = default;
+    std::string path_;
+    UniqueFd fd_;
+};
 // Accepts one waiting client and writes `text` to it without blocking long.
 void AnswerControl(int listenFd, const std::string &text);
 // The client: prints the running gateway's status text to stdout.

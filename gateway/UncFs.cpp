@@ -2,7 +2,7 @@
 #define FUSE_USE_VERSION 35
 #include "gateway/UncFs.h"
 
-#include "gateway/Network.h"
+#include "gateway/UncMount.h"
 
 #include <fuse.h>
 #include <fuse_lowlevel.h>
@@ -20,7 +20,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,22 +28,9 @@ namespace {
 constexpr int ServingThreads = 4;
 constexpr double NegativeSeconds = 0.5;
 
-struct Mount {
-    UncHooks Hooks;
-    std::string Point;
-    fuse *Fs = nullptr;
-    UniqueFd Wake; // eventfd, readable once the threads are to stop
-    std::atomic<bool> Stopping{false};
-    std::vector<std::thread> Threads;
-    std::mutex Reader; // held by the one thread waiting for a request
-};
-
-std::mutex MountLock;
-std::unique_ptr<Mount> Current;
-
-Mount &Self()
+UncFs &Self()
 {
-    return *static_cast<Mount *>(fuse_get_context()->private_data);
+    return *static_cast<UncFs *>(fuse_get_context()->private_data);
 }
 
 bool SameWord(std::string_view a, std::string_view b)
@@ -100,7 +86,7 @@ bool Exists(const Place &place)
     case Place::Root:
         return true;
     case Place::Name:
-        return Self().Hooks.Exists(place.Host);
+        return Self().Hooks().Exists(place.Host);
     case Place::Slots:
     case Place::Slot:
         return true;
@@ -181,7 +167,7 @@ try {
     const Place place = Parse(path);
     if (place.What != Place::Slot)
         return -EBADF;
-    if (!Self().Hooks.Send(place.Host, reinterpret_cast<const std::uint8_t *>(data), size))
+    if (!Self().Hooks().Send(place.Host, reinterpret_cast<const std::uint8_t *>(data), size))
         return -EIO;
     return static_cast<int>(size);
 } catch (...) {
@@ -208,24 +194,66 @@ fuse_operations Operations()
     return ops;
 }
 
-// Like fuse_loop_mt, but each thread also watches the Wake eventfd, so that
-// UnmountUnc ends them at once instead of waiting for the next request. One
-// thread at a time waits for a request and hands the wait on before serving
-// it: threads all polling the device woke together for every request, which
-// cost ten times the throughput of a single thread.
-void Serve(Mount &mount)
+} // namespace
+
+std::unique_ptr<UncFs> UncFs::Serve(const UncMount &mount, UncHooks hooks, std::string &error)
 {
-    fuse_session *session = fuse_get_session(mount.Fs);
+    if (!hooks.Exists || !hooks.Send) {
+        error = "the UNC file system needs both hooks";
+        return nullptr;
+    }
+    std::unique_ptr<UncFs> self(new UncFs);
+    self->hooks_ = std::move(hooks);
+    self->wake_ = UniqueFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    // libfuse takes a mounted device as /dev/fd/N and closes N at the end.
+    const int device = fcntl(mount.Device(), F_DUPFD_CLOEXEC, 3);
+    if (!self->wake_ || device < 0) {
+        if (device >= 0)
+            close(device);
+        error = std::string("cannot serve the UNC file system: ") + std::strerror(errno);
+        return nullptr;
+    }
+    char program[] = "tindrel-gateway";
+    char *argv[] = {program};
+    fuse_args args = FUSE_ARGS_INIT(1, argv);
+    const fuse_operations ops = Operations();
+    self->fs_ = fuse_new(&args, &ops, sizeof ops, self.get());
+    fuse_opt_free_args(&args);
+    const std::string path = "/dev/fd/" + std::to_string(device);
+    if (!self->fs_ || fuse_mount(self->fs_, path.c_str()) != 0) {
+        close(device);
+        error = "cannot start the UNC file system (libfuse3 refused it)";
+        return nullptr;
+    }
+    fcntl(device, F_SETFL, fcntl(device, F_GETFL) | O_NONBLOCK);
+    try {
+        for (int i = 0; i < ServingThreads; ++i)
+            self->threads_.emplace_back(&UncFs::ServeLoop, self.get());
+    } catch (...) {
+        error = "cannot start the threads of the UNC file system";
+        return nullptr;
+    }
+    return self;
+}
+
+// Like fuse_loop_mt, but each thread also watches the wake eventfd, so that
+// the destructor ends them at once instead of waiting for the next request.
+// One thread at a time waits for a request and hands the wait on before
+// serving it: threads all polling the device woke together for every
+// request, which cost ten times the throughput of a single thread.
+void UncFs::ServeLoop()
+{
+    fuse_session *session = fuse_get_session(fs_);
     const int device = fuse_session_fd(session);
     fuse_buf buffer{};
     for (;;) {
         int got = 0;
         {
-            const std::lock_guard<std::mutex> reader(mount.Reader);
+            const std::lock_guard<std::mutex> reader(reader_);
             while (got == 0 || got == -EAGAIN || got == -EINTR) {
-                if (mount.Stopping || fuse_session_exited(session))
+                if (stopping_ || fuse_session_exited(session))
                     break;
-                pollfd fds[2] = {{device, POLLIN, 0}, {mount.Wake.get(), POLLIN, 0}};
+                pollfd fds[2] = {{device, POLLIN, 0}, {wake_.get(), POLLIN, 0}};
                 if (poll(fds, 2, -1) < 0 && errno != EINTR)
                     break;
                 if (fds[1].revents)
@@ -242,109 +270,16 @@ void Serve(Mount &mount)
     std::free(buffer.mem);
 }
 
-// Makes `point` an empty-handed directory to mount on.
-bool PrepareMountPoint(const std::string &point, std::string &error)
+UncFs::~UncFs()
 {
-    struct stat st {};
-    if (lstat(point.c_str(), &st) != 0 && errno == ENOTCONN) {
-        // A gateway that died left its mount behind.
-        umount2(point.c_str(), MNT_DETACH);
-    }
-    if (lstat(point.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return true;
-        if (unlink(point.c_str()) != 0) {
-            error = "cannot replace " + point + ": " + std::strerror(errno);
-            return false;
-        }
-    }
-    if (mkdir(point.c_str(), 0755) != 0) {
-        error = "cannot create " + point + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-void Stop(Mount &mount)
-{
-    mount.Stopping = true;
+    stopping_ = true;
     const std::uint64_t one = 1;
-    if (write(mount.Wake.get(), &one, sizeof one) < 0) {
+    if (wake_ && write(wake_.get(), &one, sizeof one) < 0) {
         // Cannot fail on an eventfd below its maximum.
     }
-    for (auto &thread : mount.Threads)
+    for (auto &thread : threads_)
         thread.join();
-    mount.Threads.clear();
-    // Lazy, so that a Wine process still holding a file there cannot keep
-    // the mount alive: its next call fails instead.
-    fuse_unmount(mount.Fs);
-    fuse_destroy(mount.Fs);
-    mount.Fs = nullptr;
-}
-} // namespace
-
-bool MountUnc(const std::string &mountpoint, UncHooks hooks, std::string &error)
-{
-    const std::lock_guard<std::mutex> hold(MountLock);
-    if (Current) {
-        error = "the UNC file system is already mounted";
-        return false;
-    }
-    if (!hooks.Exists || !hooks.Send) {
-        error = "the UNC file system needs both hooks";
-        return false;
-    }
-    if (!PrepareMountPoint(mountpoint, error))
-        return false;
-    auto mount = std::make_unique<Mount>();
-    mount->Hooks = std::move(hooks);
-    mount->Point = mountpoint;
-    mount->Wake = UniqueFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!mount->Wake) {
-        error = std::string("eventfd: ") + std::strerror(errno);
-        return false;
-    }
-    // Root mounts for a Wine that may run as another user.
-    std::string options = "fsname=tindrel-gateway,subtype=tindrel";
-    if (geteuid() == 0)
-        options += ",allow_other";
-    std::vector<std::string> words = {"tindrel-gateway", "-o", options};
-    std::vector<char *> argv;
-    for (auto &w : words)
-        argv.push_back(w.data());
-    fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
-    const fuse_operations ops = Operations();
-    mount->Fs = fuse_new(&args, &ops, sizeof ops, mount.get());
-    fuse_opt_free_args(&args);
-    if (!mount->Fs) {
-        error = "cannot start the UNC file system (libfuse3 refused its options)";
-        return false;
-    }
-    if (fuse_mount(mount->Fs, mountpoint.c_str()) != 0) {
-        fuse_destroy(mount->Fs);
-        error = "cannot mount the UNC file system on " + mountpoint +
-                " (is /dev/fuse there, and fusermount3 installed?)";
-        return false;
-    }
-    const int device = fuse_session_fd(fuse_get_session(mount->Fs));
-    fcntl(device, F_SETFL, fcntl(device, F_GETFL) | O_NONBLOCK);
-    try {
-        for (int i = 0; i < ServingThreads; ++i)
-            mount->Threads.emplace_back(Serve, std::ref(*mount));
-    } catch (...) {
-        Stop(*mount);
-        error = "cannot start the threads of the UNC file system";
-        return false;
-    }
-    Current = std::move(mount);
-    return true;
-}
-
-void UnmountUnc()
-{
-    const std::lock_guard<std::mutex> hold(MountLock);
-    if (!Current)
-        return;
-    Stop(*Current);
-    Current.reset();
+    // The mount itself is UncMount's: this only closes the device.
+    if (fs_)
+        fuse_destroy(fs_);
 }

@@ -7,6 +7,7 @@
 #include "gateway/Daemon.h"
 #include "gateway/codec/MailslotWrite.h"
 #include "gateway/codec/NameService.h"
+#include "PeerHost.h"
 
 #include <gtest/gtest.h>
 
@@ -45,40 +46,6 @@ bool PrivateLoopback()
     return ok;
 }
 
-UniqueFd Udp(Ipv4 address, std::uint16_t port)
-{
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(address);
-    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0) << std::strerror(errno);
-    return fd;
-}
-
-// The next packet on `fd` within `ms`; empty when none came.
-std::vector<std::uint8_t> Next(int fd, int ms = 1500, Endpoint *from = nullptr)
-{
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, ms) <= 0)
-        return {};
-    std::vector<std::uint8_t> buf(2048);
-    Endpoint e;
-    const long n = ReceiveFrom(fd, buf.data(), buf.size(), e);
-    buf.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
-    if (from)
-        *from = e;
-    return buf;
-}
-
-NameServicePacket NextName(int fd, int ms = 1500)
-{
-    NameServicePacket p;
-    const auto bytes = Next(fd, ms);
-    EXPECT_TRUE(!bytes.empty() && ParseNameService(bytes.data(), bytes.size(), p)) << "no name packet";
-    return p;
-}
-
 NetbiosName Name(const char *text, std::uint8_t suffix = MessengerSuffix) { return *MakeNetbiosName(text, suffix); }
 
 class DaemonTest : public ::testing::Test {
@@ -97,7 +64,7 @@ protected:
         config.Computer = "alice-pc";
         config.Workgroup = "workgroup";
         config.Iface = {"lo", Self, Bcast, 8};
-        config.Mac = {0x02, 0x00, 0x7f, 0x00, 0x00, 0x01};
+        config.Iface.Mac = {0x02, 0x00, 0x7f, 0x00, 0x00, 0x01};
         config.Deliver = [this](const std::uint8_t *data, std::size_t size) {
             std::lock_guard<std::mutex> lock(mutex_);
             delivered_.emplace_back(data, data + size);
@@ -106,9 +73,11 @@ protected:
         daemon_ = Daemon::Create(config, error);
         ASSERT_TRUE(daemon_) << error;
         signal_.reset(::eventfd(0, EFD_NONBLOCK));
+        names_ = Udp(Self, NameServicePort);
+        datagrams_ = Udp(Self, DatagramPort);
         DaemonSockets s;
-        s.Names = Udp(Self, NameServicePort);
-        s.Datagrams = Udp(Self, DatagramPort);
+        s.Names = names_.get();
+        s.Datagrams = datagrams_.get();
         s.Signals = signal_.get();
         daemon_->Attach(std::move(s));
     }
@@ -163,7 +132,7 @@ protected:
     }
 
     UniqueFd peer137_, peer138_, bcast137_, bcast138_;
-    UniqueFd signal_;
+    UniqueFd signal_, names_, datagrams_;
     std::unique_ptr<Daemon> daemon_;
     std::thread loop_;
     bool registered_ = false;

@@ -1,19 +1,27 @@
 // The station side against the real tindrel.exe under Wine, without a
-// network: the UNC file system on the prefix's dosdevices/unc with hooks that
-// know the names alice and bob and loop whatever goes to bob back into the
-// inbox, and the relay carrying it into bob's mailslot.
-//   station_wine_check PREFIX WINDOWS_BUILD
+// network, the way the gateway runs it: started as root, it mounts the UNC
+// file system on the prefix's dosdevices/unc for USER, then becomes USER
+// with no capabilities left, serves the mount with hooks that know the names
+// alice and bob and loop whatever goes to bob back into the inbox, and runs
+// the relay, which carries it into bob's mailslot. Wine runs as USER.
+//   station_wine_check PREFIX PROGRAMS USER
+// (PROGRAMS: a folder with tindrel.exe, tindrel-relay.exe and lanpeek.exe.)
 // Shows: `/S Bob hello` is one Send of one 420-byte block; opening
 // \\Nobody\mailslot\messngr fails with error 3 and `/S Nobody` sends
 // nothing; the relay waits for bob's mailslot, and once bob's station
 // runs it takes the block and its receipt comes back to alice through the
-// file system. Needs root, /dev/fuse, DISPLAY; run by station_side_wine.sh.
+// file system; at the end the mount is gone. Needs root, /dev/fuse,
+// DISPLAY; run by station_side_wine.sh.
 #include "gateway/Inbox.h"
+#include "gateway/Privileges.h"
+#include "gateway/RelaySupervisor.h"
 #include "gateway/UncFs.h"
+#include "gateway/UncMount.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -52,6 +60,25 @@ std::vector<Sent> TakeSends()
     return std::exchange(Sends, {});
 }
 
+bool Mounted(const std::string &point)
+{
+    std::ifstream mounts("/proc/self/mountinfo");
+    for (std::string line; std::getline(mounts, line);)
+        if (line.find(" " + point + " ") != std::string::npos)
+            return true;
+    return false;
+}
+
+std::string StatusLines()
+{
+    std::ifstream status("/proc/self/status");
+    std::string lines;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Uid:", 0) == 0 || line.rfind("CapEff:", 0) == 0 || line.rfind("NoNewPrivs:", 0) == 0)
+            lines += line + "; ";
+    return lines;
+}
+
 std::string Command(const std::string &prefix, const std::string &user, const std::string &args)
 {
     return "cd / && USER=" + user + " WINEPREFIX='" + prefix + "' WINEDEBUG=-all timeout 60 wine " + args;
@@ -79,36 +106,50 @@ std::string WineOutput(const std::string &prefix, const std::string &args)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: station_wine_check PREFIX WINDOWS_BUILD\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: station_wine_check PREFIX PROGRAMS USER\n");
         return 2;
     }
-    const std::string prefix = argv[1], build = argv[2];
-    const std::string tindrel = build + "/tindrel.exe", relay = build + "/gateway/relay/tindrel-relay.exe",
-                      peek = build + "/tools/lanpeek.exe";
+    const std::string prefix = argv[1], programs = argv[2], point = prefix + "/dosdevices/unc";
+    const std::string tindrel = programs + "/tindrel.exe", relay = programs + "/tindrel-relay.exe",
+                      peek = programs + "/lanpeek.exe";
+    std::string error;
+    Account account;
+    std::unique_ptr<UncMount> mount;
+    if (!ChooseAccount(argv[3], prefix, account, error) ||
+        !(mount = UncMount::Mount(point, account, error)) || !BecomeAccount(account, error) || !LockDown(error)) {
+        std::fprintf(stderr, "station_wine_check: %s\n", error.c_str());
+        return 2;
+    }
+    Check(getuid() == account.Uid, "runs as " + account.Name + ": " + StatusLines());
+    setenv("HOME", account.Home.c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
+
+    const auto inbox = Inbox::Open(prefix, error);
     UncHooks hooks;
     hooks.Exists = [](const std::string &name) {
         const std::lock_guard<std::mutex> hold(Lock);
         Asked.push_back(name);
         return Lower(name) == "alice" || Lower(name) == "bob";
     };
-    hooks.Send = [](const std::string &name, const std::uint8_t *data, std::size_t size) {
+    Inbox *station = inbox.get();
+    hooks.Send = [station](const std::string &name, const std::uint8_t *data, std::size_t size) {
         {
             const std::lock_guard<std::mutex> hold(Lock);
             Sends.push_back({name, std::string(reinterpret_cast<const char *>(data), size)});
         }
         if (Lower(name) == "bob")
-            DeliverToStation(data, size);
+            station->Deliver(data, size);
         return true;
     };
-    std::string error;
-    if (!MountUnc(prefix + "/dosdevices/unc", hooks, error) || !OpenInbox(prefix, error) ||
-        !StartRelay(relay, prefix, error)) {
+    std::unique_ptr<UncFs> fs;
+    RelayCommand command;
+    if (!inbox || !(fs = UncFs::Serve(*mount, hooks, error)) ||
+        !WineRelayCommand(relay, prefix, inbox->FifoPath(), account, command, error)) {
         std::fprintf(stderr, "station_wine_check: %s\n", error.c_str());
-        UnmountUnc();
-        CloseInbox();
         return 2;
     }
+    auto supervisor = RelaySupervisor::Start(*inbox, command);
 
     const int sent = Wine(prefix, "alice", "'" + tindrel + "' /S Bob hello");
     auto sends = TakeSends();
@@ -147,12 +188,14 @@ int main(int argc, char **argv)
                 receipt = s.Bytes;
     }
     Check(!receipt.empty(), "bob's station got the block through the relay and answered alice");
-    const InboxCounts counts = InboxStatistics();
+    const InboxCounts counts = inbox->Counts();
     Check(counts.Queued == 1 && counts.DroppedFull == 0 && counts.RelayStarts == 1,
           "inbox: 1 queued, none dropped, the relay started once");
 
-    CloseInbox();
-    UnmountUnc();
+    supervisor.reset();
+    fs.reset();
+    mount.reset();
+    Check(!Mounted(point), "the mount is gone at the end");
     std::printf("%s\n", Failures == 0 ? "station side under Wine: all checks passed"
                                       : "station side under Wine: FAILED");
     return Failures == 0 ? 0 : 1;

@@ -1,9 +1,10 @@
 // The UNC file system mounted for real on a temporary folder, with fake
 // hooks, and used from Linux the way Wine uses it: walks in any case, one
 // Send per write, nothing but NAME/mailslot/messngr, and answers kept no
-// longer than they may be.
+// longer than they may be; the mount's keeper removes it at the end.
 // Needs root and /dev/fuse; skipped without them.
 #include "gateway/UncFs.h"
+#include "gateway/UncMount.h"
 
 #include <gtest/gtest.h>
 
@@ -56,13 +57,18 @@ protected:
             return sendWorks_.load();
         };
         std::string error;
-        ASSERT_TRUE(MountUnc(mount_, hooks, error)) << error;
-        mounted_ = true;
+        Account root;
+        root.Name = "root";
+        unc_ = UncMount::Mount(mount_, root, error);
+        ASSERT_TRUE(unc_) << error;
+        fs_ = UncFs::Serve(*unc_, hooks, error);
+        ASSERT_TRUE(fs_) << error;
     }
     void TearDown() override
     {
-        if (mounted_) {
-            UnmountUnc();
+        if (unc_) {
+            fs_.reset();
+            unc_.reset();
             struct stat inside {}, outside {};
             EXPECT_EQ(stat(mount_.c_str(), &inside), 0);
             EXPECT_EQ(stat(base_.c_str(), &outside), 0);
@@ -108,7 +114,8 @@ protected:
     }
 
     std::string base_, mount_;
-    bool mounted_ = false;
+    std::unique_ptr<UncMount> unc_;
+    std::unique_ptr<UncFs> fs_;
     std::mutex lock_;
     std::set<std::string> names_;
     std::vector<std::string> asked_;
