@@ -411,7 +411,10 @@ bool Daemon::HandleServerAnswer(const NameServicePacket &p, SteadyTime now)
 {
     bool taken = true;
     const std::string name = ToString(p.Name), server = "the WINS server " + FormatIpv4(server_->Address());
-    switch (table_.OnServerAnswer(p.Kind, p.Name, p.TransactionId, p.Ttl, p.Rcode, p.Address, now)) {
+    // Samba's nmbd refuses a registration with the requester's own entry,
+    // which names no owner: the table then asks the server who holds it.
+    const Ipv4 named = p.Address == config_.Iface.Address ? 0 : p.Address;
+    switch (table_.OnServerAnswer(p.Kind, p.Name, p.TransactionId, p.Ttl, p.Rcode, named, now)) {
     case ServerOutcome::Waiting:
         Log(server + " asks to wait " + std::to_string(p.Ttl) + " s for " + name);
         break;
@@ -422,7 +425,7 @@ bool Daemon::HandleServerAnswer(const NameServicePacket &p, SteadyTime now)
         Log("refreshed " + name + " at " + server + " for " + std::to_string(p.Ttl) + " s");
         break;
     case ServerOutcome::Refused:
-        Log(server + " says " + name + " is held by " + (p.Address ? FormatIpv4(p.Address) : "another host"));
+        Log(server + " says " + name + " is held by " + (named ? FormatIpv4(named) : "another host"));
         break;
     case ServerOutcome::Lost:
         Log(server + " gave " + name + " to another host: it is no longer used");
