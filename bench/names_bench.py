@@ -12,7 +12,6 @@ Prints "R name value" lines (bench/run.sh's result format). Needs root."""
 import os
 import select
 import shutil
-import signal
 import socket
 import statistics
 import struct
@@ -25,31 +24,14 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tools/lanlib"))
 sys.path.insert(0, str(ROOT / "tests/netns"))
+sys.path.insert(0, str(ROOT / "tests/lan"))
 import bnode  # noqa: E402
 import netns  # noqa: E402
 import wins  # noqa: E402
+from test_peers import Gateway  # noqa: E402
 
 PID = os.getpid()
 HOSTS = 250
-
-
-def start_gateway(net, host, gateway, user, computer, wins_ip=None):
-    prefix = Path(tempfile.mkdtemp(prefix="tdb-names-"))
-    (prefix / "dosdevices").mkdir()
-    argv = [gateway, "--user", user, "--computer", computer, "--workgroup", "BENCH", "--prefix", prefix]
-    if wins_ip:
-        argv += ["--wins", wins_ip]
-    p = net.popen(host, argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    line = p.stdout.readline()
-    if "ready:" not in line:
-        raise SystemExit(f"gateway {user} did not start")
-    return p, prefix
-
-
-def stop_gateway(p, prefix):
-    p.send_signal(signal.SIGTERM)
-    p.wait(timeout=15)
-    shutil.rmtree(prefix, ignore_errors=True)
 
 
 def rss_kib(pid):
@@ -66,8 +48,10 @@ def storm(gateway, seconds):
         addresses = [f"{subnet}.{n}" for n in range(4, 4 + HOSTS)]
         batch = "".join(f"addr add {a}/24 dev eth0\n" for a in addresses)
         subprocess.run(["ip", "-n", storm_ns, "-batch", "-"], input=batch, text=True, check=True)
-        p, gw_prefix = start_gateway(net, "gw", gateway, "alice", "ALICE-PC")
+        g = Gateway(net, "gw", "alice", "ALICE-PC", gateway=gateway, verbose=False)
         try:
+            g.wait_ready()
+            p = g.process
             target = (net.hosts["gw"].ip, 137)
             socks = []
             for a in addresses:
@@ -111,7 +95,7 @@ def storm(gateway, seconds):
             print(f"R names-storm-rss-before-kib {before}")
             print(f"R names-storm-rss-after-kib {after}")
         finally:
-            stop_gateway(p, gw_prefix)
+            g.stop()
 
 
 def register_at(server_ip, sock, name16, addr):
@@ -122,14 +106,20 @@ def register_at(server_ip, sock, name16, addr):
     sock.recvfrom(2048)
 
 
-def lookup_times(prefix, names):
-    times = []
-    for n in names:
-        start = time.monotonic()
-        if not (prefix / "dosdevices/unc" / n).exists():
-            raise SystemExit(f"{n} did not resolve")
-        times.append(time.monotonic() - start)
-    return times
+def lookup_times(net, host, gateway, names, wins_ip=None):
+    """Each name looked up once, through the file system as Wine does."""
+    g = Gateway(net, host, "alice", "ALICE-PC", gateway=gateway, wins_ip=wins_ip, verbose=False)
+    try:
+        g.wait_ready()
+        times = []
+        for n in names:
+            found, seconds = g.lookup(n)
+            if not found:
+                raise SystemExit(f"{n} did not resolve")
+            times.append(seconds)
+        return times
+    finally:
+        g.stop()
 
 
 def resolve(gateway, count):
@@ -151,16 +141,8 @@ def resolve(gateway, count):
             with node.lock:
                 for n in near:
                     node.held[bnode.netbios(n)] = 0
-            p, gw_prefix = start_gateway(net, "gw", gateway, "alice", "ALICE-PC", wins_ip=server.ip)
-            try:
-                through_wins = lookup_times(gw_prefix, far)
-            finally:
-                stop_gateway(p, gw_prefix)
-            p, gw_prefix = start_gateway(net, "gw2", gateway, "bob", "BOB-PC")
-            try:
-                by_broadcast = lookup_times(gw_prefix, near)
-            finally:
-                stop_gateway(p, gw_prefix)
+            through_wins = lookup_times(net, "gw", gateway, far, wins_ip=server.ip)
+            by_broadcast = lookup_times(net, "gw2", gateway, near)
             print(f"R names-resolve-wins-median-ms {statistics.median(through_wins) * 1000:.2f}")
             print(f"R names-resolve-broadcast-median-ms {statistics.median(by_broadcast) * 1000:.2f}")
         finally:

@@ -40,9 +40,10 @@ PREFIX_B, SUBNET_B = f"tdt-{_pid}-b", f"10.77.{(_pid + 100) % 250 + 1}"
 
 
 class Gateway:
-    """One tindrel-gateway on a host of a LAN, with -v; ends with stop()."""
+    """One tindrel-gateway on a host of a LAN, by default with -v; ends with stop()."""
 
-    def __init__(self, net, host, user, computer, workgroup="WORKGROUP", wins_ip=None):
+    def __init__(self, net, host, user, computer, workgroup="WORKGROUP", wins_ip=None, gateway=GATEWAY,
+                 verbose=True):
         self.net, self.host = net, net.hosts[host]
         self.user, self.computer = user, computer
         # The gateway binds its ports as root, then runs as an unprivileged
@@ -52,8 +53,10 @@ class Gateway:
         for path in (self.prefix, self.prefix / "dosdevices"):
             os.chown(path, RUN_AS.pw_uid, RUN_AS.pw_gid)
         self.log = self.prefix.parent / (self.prefix.name + ".log")
-        argv = [GATEWAY, "--user", user, "--computer", computer, "--workgroup", workgroup,
-                "--prefix", self.prefix, "--interface", self.host.ifname, "--run-as", RUN_AS.pw_name, "-v"]
+        argv = [gateway, "--user", user, "--computer", computer, "--workgroup", workgroup,
+                "--prefix", self.prefix, "--interface", self.host.ifname, "--run-as", RUN_AS.pw_name]
+        if verbose:
+            argv.append("-v")
         if wins_ip:
             argv += ["--wins", wins_ip]
         with open(self.log, "wb") as log:
