@@ -156,7 +156,8 @@ class OneSubnet(Peers):
             "ALICE <03> - B <ACTIVE>",
             "WORKGROUP <03> - <GROUP> B <ACTIVE>",
         ])
-        self.assertIn("MAC Address = ", out)
+        mac = run_in(self.net, "desk", ["cat", "/sys/class/net/eth0/address"]).strip()
+        self.assertIn(f"MAC Address = {mac.upper().replace(':', '-')}", out, "the unit ID is the interface's MAC")
         scan = run_in(self.net, "peer", ["nbtscan", "-q", f"{SUBNET_A}.0/24"], timeout=30)
         print(f"  nbtscan {SUBNET_A}.0/24:\n" + "\n".join("    " + line for line in scan.splitlines()),
               file=sys.stderr)
@@ -232,6 +233,10 @@ class PastTheSubnet(Peers):
         # nmblookup prints no group answer (nmbd gives groups the address
         # 0.0.0.0): asked by hand.
         self.assertTrue(self.group_at_server("WORKGROUP"), "the group is registered too")
+        # An H-node now, as nbtstat and nmblookup show it.
+        table = run_in(self.net, "peer", ["nmblookup", "-A", self.desk])
+        self.assertRegex(table, r"ALICE\s+<03> -\s+H <ACTIVE>")
+        self.assertRegex(table, r"WORKGROUP\s+<00> - <GROUP> H <ACTIVE>")
         status = g.status()
         self.assertRegex(status, rf"ALICE<03> unique held, WINS {re.escape(self.server.ip)}, refresh in \d+ s")
         self.assertIn("name service malformed: 0", status)
