@@ -156,7 +156,8 @@ class OneSubnet(Peers):
             "ALICE <03> - B <ACTIVE>",
             "WORKGROUP <03> - <GROUP> B <ACTIVE>",
         ])
-        mac = run_in(self.net, "desk", ["cat", "/sys/class/net/eth0/address"]).strip()
+        # From netlink: /sys stays the machine's in a namespace entered with nsenter --net.
+        mac = run_in(self.net, "desk", ["ip", "-br", "link", "show", "eth0"]).split()[2]
         self.assertIn(f"MAC Address = {mac.upper().replace(':', '-')}", out, "the unit ID is the interface's MAC")
         scan = run_in(self.net, "peer", ["nbtscan", "-q", f"{SUBNET_A}.0/24"], timeout=30)
         print(f"  nbtscan {SUBNET_A}.0/24:\n" + "\n".join("    " + line for line in scan.splitlines()),
