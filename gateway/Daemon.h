@@ -1,8 +1,9 @@
 // The gateway's event loop: one thread that owns the name table, the
-// resolver, the WINS server's state and both UDP sockets' input, runs their timers, answers the
-// control socket, and hands datagrams for the station to `Deliver`. Other
-// threads (the file system's) reach it only through Lookup and Send, which
-// post a request and wait for the loop's answer.
+// resolver, the WINS server's state and both UDP sockets' input, runs their
+// timers, answers the control socket, and hands datagrams for the station
+// to `Deliver` (the server's answers and node status: DaemonNameServer.cpp).
+// Other threads (the file system's) reach it only through Lookup and Send,
+// which post a request and wait for the loop's answer.
 #pragma once
 
 #include "gateway/NameServer.h"
@@ -52,8 +53,9 @@ public:
     static std::unique_ptr<Daemon> Create(DaemonConfig config, std::string &error);
 
     void Attach(DaemonSockets sockets);
-    // Registers the names by broadcast. False, with the line to print, when
-    // another host defends one of them or a signal came first (error empty).
+    // Registers the names with the WINS server, or by broadcast. False, with
+    // the line to print, when another host holds one of them or a signal
+    // came first (error empty).
     bool Register(std::string &error);
     // Serves until a signal, then ends lookups (EndLookups): nothing answers
     // them any more.
@@ -61,7 +63,7 @@ public:
     // Answers every lookup in flight, and all later ones, with "no such
     // name", so the file system's threads can end.
     void EndLookups();
-    // Ends lookups, then releases the names by broadcast.
+    // Ends lookups, then releases the names (by broadcast, and at the server).
     void Release();
 
     // Thread-safe; block while the name is resolved (at most LookupWait).
