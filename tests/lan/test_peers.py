@@ -262,12 +262,13 @@ class PastTheSubnet(Peers):
         self.server.stop()
         found, seconds = alice.lookup("carol")
         self.assertTrue(found, "a name of the own subnet, by broadcast")
-        found, seconds = alice.lookup("bob-pc")  # never asked before: nothing cached
+        found, first = alice.lookup("bob-pc")  # never asked before: nothing cached
         self.assertFalse(found)
-        self.assertLess(seconds, 4.5, "a name past the subnet fails within a bounded time")
-        found, seconds = alice.lookup("nobody")
+        self.assertLess(first, 4.5, "a name past the subnet fails within a bounded time")
+        found, later = alice.lookup("nobody")
         self.assertFalse(found)
-        self.assertLess(seconds, 2.5, "the silent server is not waited for again")
+        self.assertLess(later, 2.5, "the silent server is not waited for again")
+        print(f"\n  server silent: a far name failed in {first:.2f} s, the next in {later:.2f} s", file=sys.stderr)
         silent = [line for line in alice.log.read_text().splitlines() if "does not answer" in line]
         self.assertEqual(len(silent), 2, silent)  # the -v line and the plain one
         self.assertIn(f"tindrel-gateway: the WINS server {self.server.ip} does not answer; names are registered "
