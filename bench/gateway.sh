@@ -6,6 +6,8 @@
 # Then the same from Wine: a Windows program in alice's prefix writes to
 # \\bob\mailslot\messngr and reads the frame from bob's inbox through Z:,
 # against the same program writing into a local mailslot and reading it back.
+# Last, the name service: a query storm from 250 hosts, and lookups through
+# WINS (Samba's nmbd) against by broadcast (bench/names_bench.py).
 #   bench/gateway.sh               builds (release gateway, MinGW helper), then about a minute
 #   BENCH_GATEWAY_COUNT=20000      datagrams of the burst
 #   BENCH_GATEWAY_SAMPLES=300      datagrams of each latency
@@ -89,3 +91,8 @@ echo "--- bob's gateway:"
 "$gateway" status --prefix "$work/b"
 # Datagrams the kernel dropped for a full socket buffer never reach the gateway's counts.
 ip netns exec "$run-b" cat /proc/net/snmp | awk '/^Udp:/ { if (!h) { split($0, n); h = 1 } else { split($0, v); for (i = 2; i <= NF; i++) if (n[i] ~ /Errors|Drops/) printf "udp %s %s\n", n[i], v[i] } }'
+echo "--- name service (namespaces tdb-*):"
+{
+    python3 "$root/bench/names_bench.py" "$gateway" storm 5
+    python3 "$root/bench/names_bench.py" "$gateway" resolve 50
+} | tee -a "$build/results.txt"

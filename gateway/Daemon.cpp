@@ -25,8 +25,10 @@ constexpr int ReadBurst = 64;
 // 1064 bytes with the IP and UDP headers); larger ones are not ours.
 constexpr std::size_t MaxPacket = 1064 - 28;
 constexpr int DatagramErrorsPerSecond = 10;
-// Lookup waits: both suffixes' tries plus the loop's slack.
-constexpr milliseconds LookupWait{2500};
+// Lookup waits: both suffixes' broadcast tries (1.5 s) plus the loop's
+// slack; with a server, also its tries when it falls silent (1.5 s).
+constexpr milliseconds BroadcastLookupWait{2500};
+constexpr milliseconds ServerLookupWait{4000};
 
 std::uint16_t RandomId()
 {
@@ -74,12 +76,20 @@ std::unique_ptr<Daemon> Daemon::Create(DaemonConfig config, std::string &error)
         error = "the workgroup must differ from the user name and the computer name";
         return nullptr;
     }
-    d->table_.Add(d->user_, false);
-    d->table_.Add(d->computer_, false);
+    // In the order Windows lists them (nbtstat -n): nbtscan takes the last
+    // unique <03> name of a node status answer for its user.
+    d->table_.Add(d->computer00_, false);
     d->table_.Add(workgroup00, true);
+    d->table_.Add(d->computer_, false);
+    d->table_.Add(d->user_, false);
     d->table_.Add(d->workgroup_, true);
     d->config_ = std::move(config);
     d->resolver_ = std::make_unique<Resolver>(RandomId());
+    if (d->config_.Wins) {
+        d->server_ = std::make_unique<NameServer>(*d->config_.Wins);
+        d->table_.UseServer(d->server_.get());
+        d->resolver_->UseServer(d->server_.get());
+    }
     d->nextDatagramId_ = RandomId();
     d->wake_.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!d->wake_) {
@@ -105,7 +115,10 @@ bool Daemon::Register(std::string &error)
     if (table_.AllHeld() && !stop_)
         return true;
     if (const auto refusal = table_.Refused())
-        error = "the name " + ToString(refusal->Name) + " is held by " + FormatIpv4(refusal->Owner);
+        error = "the name " + ToString(refusal->Name) + " is held by " +
+                (refusal->Owner ? FormatIpv4(refusal->Owner)
+                                : "another host (the WINS server " + FormatIpv4(server_->Address()) +
+                                      " did not say which)");
     Release();
     return false;
 }
@@ -197,13 +210,19 @@ void Daemon::RunTimers(SteadyTime now)
     for (const NameAction &a : table_.Due(now)) {
         SendNameAction(a);
         if (a.What == NameAction::Overwrite)
-            Log("registered " + ToString(a.Name));
+            Log("registered " + ToString(a.Name) + " by broadcast");
     }
     ResolverStep step = resolver_->Due(now);
     for (const ResolverQuery &q : step.Queries) {
-        SendName(BuildNameQuery(q.TrnId, q.Name), {config_.Iface.Broadcast, NameServicePort});
-        Log("query " + ToString(q.Name));
+        if (q.ToServer) {
+            SendName(BuildServerQuery(q.TrnId, q.Name), server_->Where());
+            Log("query " + ToString(q.Name) + " at the WINS server");
+        } else {
+            SendName(BuildNameQuery(q.TrnId, q.Name), {config_.Iface.Broadcast, NameServicePort});
+            Log("query " + ToString(q.Name));
+        }
     }
+    NoteServer();
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Resolution &r : step.Done) {
         const auto it = waiting_.find(r.Ticket);
@@ -256,7 +275,7 @@ std::optional<Target> Daemon::Lookup(const std::string &text)
     if (::write(wake_.get(), &one, sizeof one) < 0) {
         // The counter is already non-zero: the loop wakes anyway.
     }
-    if (reply.wait_for(LookupWait) != std::future_status::ready)
+    if (reply.wait_for(LookupWait()) != std::future_status::ready)
         return std::nullopt;
     return reply.get();
 }
@@ -290,6 +309,8 @@ bool Daemon::Send(const std::string &name, const std::uint8_t *data, std::size_t
     Log("sent " + std::to_string(size) + " bytes to " + ToString(target->Name) + " at " + Where(to));
     return true;
 }
+
+milliseconds Daemon::LookupWait() const { return server_ ? ServerLookupWait : BroadcastLookupWait; }
 
 bool Daemon::Answerable(Ipv4 a) const
 {
@@ -325,7 +346,15 @@ void Daemon::HandleNamePacket(const std::uint8_t *data, std::size_t size, const 
         ++counters_.NameMalformed;
         return;
     }
+    // The server's answers to our requests; anything else from its host is
+    // taken as from any other host.
+    if (server_ && from.Address == server_->Address() && (p.Flags & 0x8000) && HandleServerAnswer(p, now))
+        return;
     switch (p.Kind) {
+    case NameServiceKind::NodeStatusRequest:
+        if (Answerable(from.Address))
+            AnswerNodeStatus(p, from);
+        break;
     case NameServiceKind::Query:
         if (Answerable(from.Address))
             if (const auto a = table_.OnQuery(p.Name, p.TransactionId, from)) {
@@ -355,19 +384,26 @@ void Daemon::HandleNamePacket(const std::uint8_t *data, std::size_t size, const 
         if (done.empty())
             break;
         Log(ToString(p.Name) + " is " + (p.Group ? "a group" : "held by " + FormatIpv4(from.Address)));
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const Resolution &r : done) {
-            const auto it = waiting_.find(r.Ticket);
-            if (it != waiting_.end()) {
-                it->second->Reply.set_value(r.Found);
-                waiting_.erase(it);
-            }
-        }
+        FinishLookups(done);
         break;
     }
     case NameServiceKind::Release:
         resolver_->Forget(p.Name, from.Address);
         break;
+    default:
+        break; // answers of a name server come only from ours
+    }
+}
+
+void Daemon::FinishLookups(const std::vector<Resolution> &done)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Resolution &r : done) {
+        const auto it = waiting_.find(r.Ticket);
+        if (it != waiting_.end()) {
+            it->second->Reply.set_value(r.Found);
+            waiting_.erase(it);
+        }
     }
 }
 
@@ -453,21 +489,35 @@ void Daemon::SendNameAction(const NameAction &a)
 {
     const Ipv4 self = config_.Iface.Address;
     const Endpoint broadcast{config_.Iface.Broadcast, NameServicePort};
+    const std::uint8_t type = table_.NodeType();
+    constexpr std::uint32_t asked = NameServer::AskedTtl;
     switch (a.What) {
     case NameAction::Register:
-        SendName(BuildRegistration(a.TrnId, a.Name, a.Group, self), broadcast);
+        SendName(BuildRegistration(a.TrnId, a.Name, a.Group, self, type), broadcast);
         break;
     case NameAction::Overwrite:
-        SendName(BuildOverwriteDemand(a.TrnId, a.Name, a.Group, self), broadcast);
+        SendName(BuildOverwriteDemand(a.TrnId, a.Name, a.Group, self, type), broadcast);
         break;
     case NameAction::Release:
-        SendName(BuildRelease(a.TrnId, a.Name, a.Group, self), broadcast);
+        SendName(BuildRelease(a.TrnId, a.Name, a.Group, self, type), broadcast);
         break;
     case NameAction::AnswerQuery:
-        SendName(BuildPositiveQueryResponse(a.TrnId, a.Name, AnswerTtl, a.Group, self), a.To);
+        SendName(BuildPositiveQueryResponse(a.TrnId, a.Name, AnswerTtl, a.Group, self, type), a.To);
         break;
     case NameAction::RefuseRegistration:
-        SendName(BuildNegativeRegistrationResponse(a.TrnId, a.Name, AnswerTtl, a.Group, self), a.To);
+        SendName(BuildNegativeRegistrationResponse(a.TrnId, a.Name, AnswerTtl, a.Group, self, type), a.To);
+        break;
+    case NameAction::ServerRegister:
+        SendName(BuildServerRegistration(a.TrnId, a.Name, a.Group, type, self, asked), a.To);
+        break;
+    case NameAction::ServerRefresh:
+        SendName(BuildRefresh(a.TrnId, a.Name, a.Group, type, self, asked), a.To);
+        break;
+    case NameAction::ServerRelease:
+        SendName(BuildServerRelease(a.TrnId, a.Name, a.Group, type, self), a.To);
+        break;
+    case NameAction::AskServer:
+        SendName(BuildServerQuery(a.TrnId, a.Name), a.To);
         break;
     }
 }
@@ -493,8 +543,18 @@ std::string Daemon::StatusText() const
     const Interface &i = config_.Iface;
     std::string text = "gateway of " + config_.User + " on " + config_.Computer + ", " + FormatIpv4(i.Address) +
                        "/" + std::to_string(i.PrefixLength) + " (" + i.Name + ")\nnames:\n";
-    for (const NameEntry &e : table_.Entries())
-        text += "  " + ToString(e.Name) + " " + (e.Group ? "group" : "unique") + " " + NameStateText(e.State) + "\n";
+    const SteadyTime now = std::chrono::steady_clock::now();
+    for (const NameEntry &e : table_.Entries()) {
+        text += "  " + ToString(e.Name) + " " + (e.Group ? "group" : "unique") + " " + NameStateText(e.State);
+        if (e.State == NameState::Held && e.AtServer)
+            text += ", WINS " + FormatIpv4(server_->Address()) + ", refresh in " +
+                    std::to_string(std::max<long long>(
+                        0, std::chrono::duration_cast<std::chrono::seconds>(e.RefreshAt - now).count())) +
+                    " s";
+        else if (e.State == NameState::Held)
+            text += " by broadcast";
+        text += "\n";
+    }
     text += CountersText(counters_);
     if (config_.ExtraStatus)
         text += config_.ExtraStatus();

@@ -1,14 +1,17 @@
 // The gateway's event loop: one thread that owns the name table, the
-// resolver and both UDP sockets' input, runs their timers, answers the
-// control socket, and hands datagrams for the station to `Deliver`. Other
-// threads (the file system's) reach it only through Lookup and Send, which
-// post a request and wait for the loop's answer.
+// resolver, the WINS server's state and both UDP sockets' input, runs their
+// timers, answers the control socket, and hands datagrams for the station
+// to `Deliver` (the server's answers and node status: DaemonNameServer.cpp).
+// Other threads (the file system's) reach it only through Lookup and Send,
+// which post a request and wait for the loop's answer.
 #pragma once
 
+#include "gateway/NameServer.h"
 #include "gateway/NameTable.h"
 #include "gateway/Network.h"
 #include "gateway/Resolver.h"
 #include "gateway/Status.h"
+#include "gateway/codec/NameService.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,8 +27,11 @@
 struct DaemonConfig {
     std::string User, Computer, Workgroup;
     Interface Iface;
+    std::optional<Ipv4> Wins; // an H-node with this server, else a B-node
     // Both may be empty: no -v, no station.
     std::function<void(const std::string &line)> Log;
+    // What a user must know even without -v (the WINS server's silence).
+    std::function<void(const std::string &line)> Notice;
     std::function<void(const std::uint8_t *data, std::size_t size)> Deliver;
     // Lines about the station's side, appended to the status text.
     std::function<std::string()> ExtraStatus;
@@ -47,8 +53,9 @@ public:
     static std::unique_ptr<Daemon> Create(DaemonConfig config, std::string &error);
 
     void Attach(DaemonSockets sockets);
-    // Registers the names by broadcast. False, with the line to print, when
-    // another host defends one of them or a signal came first (error empty).
+    // Registers the names with the WINS server, or by broadcast. False, with
+    // the line to print, when another host holds one of them or a signal
+    // came first (error empty).
     bool Register(std::string &error);
     // Serves until a signal, then ends lookups (EndLookups): nothing answers
     // them any more.
@@ -56,16 +63,16 @@ public:
     // Answers every lookup in flight, and all later ones, with "no such
     // name", so the file system's threads can end.
     void EndLookups();
-    // Ends lookups, then releases the names by broadcast.
+    // Ends lookups, then releases the names (by broadcast, and at the server).
     void Release();
 
-    // Thread-safe; block while the name is resolved (at most ~1.6 s).
+    // Thread-safe; block while the name is resolved (at most LookupWait).
     std::optional<Target> Lookup(const std::string &name);
     bool Send(const std::string &name, const std::uint8_t *data, std::size_t size);
 
     std::string StatusText() const;
     const Counters &Counts() const { return counters_; }
-    // The held names as the ready line lists them: "ALICE<03> ALICE-PC<03> ...".
+    // The held names as the ready line lists them: "ALICE-PC<00> WORKGROUP<00> ...".
     std::string NamesText() const;
 
 private:
@@ -83,6 +90,12 @@ private:
     void HandleNamePacket(const std::uint8_t *data, std::size_t size, const Endpoint &from, SteadyTime now);
     void HandleDatagram(const std::uint8_t *data, std::size_t size, const Endpoint &from);
     void SendNameAction(const NameAction &action);
+    // True when it was the answer to one of our requests.
+    bool HandleServerAnswer(const NameServicePacket &p, SteadyTime now);
+    void AnswerNodeStatus(const NameServicePacket &p, const Endpoint &from);
+    void FinishLookups(const std::vector<Resolution> &done);
+    void NoteServer();
+    std::chrono::milliseconds LookupWait() const;
     void SendName(const std::vector<std::uint8_t> &packet, const Endpoint &to);
     void MaybeSendDatagramError(const DatagramHeader &header, const Endpoint &from);
     bool Answerable(Ipv4 address) const;
@@ -94,6 +107,8 @@ private:
     DaemonSockets sockets_;
     UniqueFd wake_;
     NameTable table_;
+    std::unique_ptr<NameServer> server_;
+    bool serverSilenceTold_ = false;
     std::unique_ptr<Resolver> resolver_;
     Counters counters_;
     bool receiving_ = false;

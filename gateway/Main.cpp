@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <map>
 #include <string>
@@ -31,14 +32,17 @@ namespace {
 const char *const Usage =
     "usage: tindrel-gateway --user NAME --computer NAME --workgroup NAME --prefix WINEPREFIX\n"
     "                       [--interface IFNAME] [--relay PATH/TO/tindrel-relay.exe]\n"
-    "                       [--run-as USER] [-v]\n"
+    "                       [--run-as USER] [--wins ADDRESS] [-v]\n"
     "       tindrel-gateway status --prefix WINEPREFIX\n"
     "\n"
     "Started as root, it binds UDP 137 and 138 on IFNAME's address and broadcast\n"
     "address and mounts WINEPREFIX/dosdevices/unc, then runs as USER (by default\n"
     "the owner of WINEPREFIX, who must not be root) with no capabilities, before\n"
     "it reads the network. Started as a user, it needs the right to bind the\n"
-    "ports, given once with: sudo setcap cap_net_bind_service=ep PATH/TO/tindrel-gateway\n";
+    "ports, given once with: sudo setcap cap_net_bind_service=ep PATH/TO/tindrel-gateway\n"
+    "\n"
+    "With --wins it is an H-node: it registers its names with that WINS server\n"
+    "and asks it first for other names; by broadcast while the server is silent.\n";
 
 int Fail(const std::string &line)
 {
@@ -69,7 +73,7 @@ struct Options {
 bool Parse(int argc, char **argv, Options &o, std::string &error)
 {
     const std::vector<std::string> known = {"--user", "--computer", "--workgroup", "--prefix",
-                                            "--interface", "--relay", "--run-as"};
+                                            "--interface", "--relay", "--run-as", "--wins"};
     int i = 1;
     if (argc > 1 && std::string(argv[1]) == "status") {
         o.Status = true;
@@ -121,6 +125,20 @@ bool Parse(int argc, char **argv, Options &o, std::string &error)
         }
     if (o.Status && o.Values.size() > 1) {
         error = "status takes only --prefix";
+        return false;
+    }
+    return true;
+}
+
+// The WINS server of --wins: a dotted quad of a host (inet_pton takes
+// nothing else), not 0.0.0.0, a broadcast or a multicast address.
+bool WinsAddress(const std::string &text, Ipv4 &out, std::string &error)
+{
+    in_addr a{};
+    const bool quad = ::inet_pton(AF_INET, text.c_str(), &a) == 1;
+    out = ntohl(a.s_addr);
+    if (!quad || out == 0 || out == 0xFFFFFFFFu || (out >> 28) == 0xE) {
+        error = "--wins needs the IPv4 address of the WINS server, such as 10.0.0.5, not \"" + text + "\"";
         return false;
     }
     return true;
@@ -184,6 +202,9 @@ void KeepStandardDescriptors()
 int Serve(Options &o, const std::string &prefix)
 {
     std::string error;
+    std::optional<Ipv4> wins;
+    if (o.Values.count("--wins") && !WinsAddress(o.Values["--wins"], wins.emplace(), error))
+        return Fail(error);
     Account account;
     if (!ChooseAccount(o.Values.count("--run-as") ? o.Values["--run-as"] : "", prefix, account, error))
         return Fail(error);
@@ -227,8 +248,10 @@ int Serve(Options &o, const std::string &prefix)
     config.Computer = o.Values["--computer"];
     config.Workgroup = o.Values["--workgroup"];
     config.Iface = iface;
+    config.Wins = wins;
     if (o.Verbose)
         config.Log = LogLine;
+    config.Notice = [](const std::string &line) { std::fprintf(stderr, "tindrel-gateway: %s\n", line.c_str()); };
     Inbox &station = *inbox;
     config.Deliver = [&station](const std::uint8_t *data, std::size_t size) { station.Deliver(data, size); };
     config.ExtraStatus = [&station] { return StationStatus(station); };

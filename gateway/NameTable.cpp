@@ -1,5 +1,7 @@
 #include "gateway/NameTable.h"
 
+#include <algorithm>
+
 const char *NameStateText(NameState state)
 {
     switch (state) {
@@ -21,6 +23,8 @@ void NameTable::Add(const NetbiosName &name, bool group)
     entries_.push_back(entry);
 }
 
+std::uint8_t NameTable::NodeType() const { return server_ ? HNodeType : BNodeType; }
+
 void NameTable::StartRegistration(SteadyTime now, std::uint16_t firstTrnId)
 {
     for (NameEntry &e : entries_) {
@@ -28,8 +32,15 @@ void NameTable::StartRegistration(SteadyTime now, std::uint16_t firstTrnId)
         e.TrnId = firstTrnId++;
         e.Sent = 0;
         e.Next = now;
+        e.AtServer = false;
+        e.Step = ServerStep::None;
     }
+    nextTrnId_ = firstTrnId;
     refusal_.reset();
+    // An H-node asks its server first; broadcast only when it is silent.
+    if (server_ && server_->Up())
+        for (NameEntry &e : entries_)
+            StartStep(e, ServerStep::Register, now);
 }
 
 void NameTable::StartRelease(SteadyTime now)
@@ -41,8 +52,12 @@ void NameTable::StartRelease(SteadyTime now)
             e.State = NameState::Releasing;
             e.Sent = 0;
             e.Next = now;
+            e.Step = ServerStep::None;
+            if (e.AtServer && server_->Up())
+                StartStep(e, ServerStep::Release, now);
         } else if (e.State == NameState::Registering) {
             e.State = NameState::Released;
+            e.Step = ServerStep::None;
         }
     }
 }
@@ -50,10 +65,15 @@ void NameTable::StartRelease(SteadyTime now)
 std::vector<NameAction> NameTable::Due(SteadyTime now)
 {
     std::vector<NameAction> out;
+    if (server_)
+        StartProbe(now);
     for (NameEntry &e : entries_) {
+        if (server_)
+            ServerDue(e, now, out);
         if (e.State != NameState::Registering && e.State != NameState::Releasing)
             continue;
-        if (now < e.Next)
+        // The server first: broadcast registration waits for its step.
+        if (now < e.Next || (e.State == NameState::Registering && e.Step != ServerStep::None))
             continue;
         NameAction a;
         a.Name = e.Name;
@@ -84,10 +104,20 @@ std::vector<NameAction> NameTable::Due(SteadyTime now)
 std::optional<SteadyTime> NameTable::NextDeadline() const
 {
     std::optional<SteadyTime> next;
-    for (const NameEntry &e : entries_)
-        if ((e.State == NameState::Registering || e.State == NameState::Releasing) &&
-            (!next || e.Next < *next))
-            next = e.Next;
+    auto consider = [&next](SteadyTime t) {
+        if (!next || t < *next)
+            next = t;
+    };
+    for (const NameEntry &e : entries_) {
+        if ((e.State == NameState::Registering && e.Step == ServerStep::None) || e.State == NameState::Releasing)
+            consider(e.Next);
+        if (e.Step != ServerStep::None)
+            consider(e.ServerNext);
+        else if (e.AtServer && e.State == NameState::Held)
+            consider(e.RefreshAt);
+    }
+    if (server_ && server_->NextProbe())
+        consider(*server_->NextProbe());
     return next;
 }
 
@@ -140,12 +170,17 @@ bool NameTable::AllHeld() const
     return true;
 }
 
-std::optional<Refusal> NameTable::Refused() const { return refusal_; }
+std::optional<Refusal> NameTable::Refused() const
+{
+    const bool asking = std::any_of(entries_.begin(), entries_.end(),
+                                    [](const NameEntry &e) { return e.Step == ServerStep::AskOwner; });
+    return asking ? std::nullopt : refusal_;
+}
 
 bool NameTable::Released() const
 {
     for (const NameEntry &e : entries_)
-        if (e.State == NameState::Releasing)
+        if (e.State == NameState::Releasing || e.Step == ServerStep::Release)
             return false;
     return true;
 }

@@ -33,8 +33,37 @@ void Resolver::Begin(const NetbiosName &name, std::uint64_t ticket, SteadyTime n
 {
     auto [it, fresh] = lookups_.try_emplace(KeyOf(name));
     it->second.Tickets.push_back(ticket);
-    if (fresh)
+    if (fresh) {
         it->second.Next = now;
+        // A server that is down is not waited for: straight to broadcast.
+        if (server_ && server_->Up())
+            it->second.ServerSuffix = MessengerSuffix;
+    }
+}
+
+void Resolver::ToBroadcast(Lookup &l, SteadyTime now)
+{
+    l.ServerSuffix = -1;
+    l.Next = now;
+}
+
+bool Resolver::ServerDue(const Key &key, Lookup &l, SteadyTime now, ResolverStep &step)
+{
+    if (!server_->Up()) {
+        ToBroadcast(l, now);
+        return false;
+    }
+    if (l.ServerSent == NameServer::Retries) {
+        server_->Silent(now);
+        ToBroadcast(l, now);
+        return false;
+    }
+    if (l.ServerSent == 0)
+        l.Asked.push_back({WithSuffix(key, static_cast<std::uint8_t>(l.ServerSuffix)), nextTrnId_++, true});
+    step.Queries.push_back(l.Asked.back());
+    ++l.ServerSent;
+    l.Next = now + NameServer::RetryInterval;
+    return true;
 }
 
 ResolverStep Resolver::Due(SteadyTime now)
@@ -43,6 +72,10 @@ ResolverStep Resolver::Due(SteadyTime now)
     for (auto it = lookups_.begin(); it != lookups_.end();) {
         Lookup &l = it->second;
         if (now < l.Next) {
+            ++it;
+            continue;
+        }
+        if (l.ServerSuffix >= 0 && ServerDue(it->first, l, now, step)) {
             ++it;
             continue;
         }
@@ -72,6 +105,26 @@ std::optional<SteadyTime> Resolver::NextDeadline() const
         if (!next || l.Next < *next)
             next = l.Next;
     return next;
+}
+
+void Resolver::OnServerNegative(const NetbiosName &name, std::uint16_t trnId, SteadyTime now)
+{
+    const auto it = lookups_.find(KeyOf(name));
+    if (it == lookups_.end() || it->second.ServerSuffix < 0 || it->second.Asked.empty())
+        return;
+    Lookup &l = it->second;
+    const ResolverQuery &last = l.Asked.back();
+    if (!last.ToServer || last.TrnId != trnId || last.Name != name)
+        return;
+    // No such name at the server: a plain workstation holds only NAME<00>,
+    // and a host of this subnet may not be registered there at all.
+    if (l.ServerSuffix == MessengerSuffix) {
+        l.ServerSuffix = WorkstationSuffix;
+        l.ServerSent = 0;
+        l.Next = now;
+    } else {
+        ToBroadcast(l, now);
+    }
 }
 
 std::vector<Resolution> Resolver::OnAnswer(const NetbiosName &name, std::uint16_t trnId, bool group,

@@ -1,4 +1,7 @@
-// Finding the owner of another station's name (RFC 1002 5.1.1.3): broadcast
+// Finding the owner of another station's name. With a WINS server that
+// answers (H-node, RFC 1001 15.1.3.4): a unicast query with RD for NAME<03>,
+// then NAME<00>, each tried NameServer::Retries times; a negative answer to
+// both, or silence, leaves it to broadcast. By broadcast (RFC 1002 5.1.1.3):
 // NAME QUERY for NAME<03> three times 250 ms apart, then for NAME<00>; the
 // first positive answer wins. Owns the lookups in flight and the cache of
 // positive answers (30 s; failures are not kept). Pure logic: it is given
@@ -6,6 +9,7 @@
 // lookups are finished.
 #pragma once
 
+#include "gateway/NameServer.h"
 #include "gateway/Network.h"
 #include "gateway/codec/NetbiosName.h"
 
@@ -27,6 +31,7 @@ struct Target {
 struct ResolverQuery {
     NetbiosName Name;
     std::uint16_t TrnId = 0;
+    bool ToServer = false; // unicast with RD to the server, else broadcast
 };
 
 struct Resolution {
@@ -47,6 +52,8 @@ public:
     static constexpr std::size_t CacheLimit = 256;
 
     explicit Resolver(std::uint16_t firstTrnId) : nextTrnId_(firstTrnId) {}
+    // Ask this server first from now on: `server` outlives the resolver.
+    void UseServer(NameServer *server) { server_ = server; }
 
     // `name` is the name with any suffix; lookups and the cache go by its
     // first 15 bytes.
@@ -57,10 +64,14 @@ public:
     // Queries to broadcast now, and lookups that ran out of tries.
     ResolverStep Due(SteadyTime now);
     std::optional<SteadyTime> NextDeadline() const;
-    // A POSITIVE NAME QUERY RESPONSE from `from`; it finishes a lookup only
-    // when it answers one of that lookup's queries (same name, same id).
+    // A POSITIVE NAME QUERY RESPONSE naming `owner` (the sender of a
+    // broadcast answer, the address a server gives); it finishes a lookup
+    // only when it answers one of that lookup's queries (same name, same id).
     std::vector<Resolution> OnAnswer(const NetbiosName &name, std::uint16_t trnId, bool group,
-                                     Ipv4 from, SteadyTime now);
+                                     Ipv4 owner, SteadyTime now);
+    // The server's NEGATIVE NAME QUERY RESPONSE: on to the next suffix, or
+    // to broadcast.
+    void OnServerNegative(const NetbiosName &name, std::uint16_t trnId, SteadyTime now);
     // The owner released the name: its cached answer is stale.
     void Forget(const NetbiosName &name, Ipv4 owner);
     // A host said it holds no name we sent to (DATAGRAM ERROR): every unique
@@ -73,9 +84,14 @@ private:
     struct Lookup {
         std::vector<std::uint64_t> Tickets;
         std::vector<ResolverQuery> Asked;
-        int Sent = 0; // queries so far, both suffixes
+        int ServerSuffix = -1; // the suffix asked of the server; -1 by broadcast
+        int ServerSent = 0;    // tries of that query
+        int Sent = 0;          // broadcast queries so far, both suffixes
         SteadyTime Next{};
     };
+    // The next query of the server phase, or the move to broadcast.
+    bool ServerDue(const Key &key, Lookup &l, SteadyTime now, ResolverStep &step);
+    static void ToBroadcast(Lookup &l, SteadyTime now);
     struct Cached_ {
         Target Found;
         SteadyTime Expires{};
@@ -86,4 +102,5 @@ private:
     std::map<Key, Lookup> lookups_;
     std::map<Key, Cached_> cache_;
     std::uint16_t nextTrnId_;
+    NameServer *server_ = nullptr;
 };

@@ -24,6 +24,10 @@ packages=(
                                    # (the one sudo step of run.sh --lan, the network suite, the package)
   dpkg-dev file                    # the Debian package: CPack's dependency list (dpkg-shlibdeps, file)
   lintian                          # the package test
+  samba                            # nmbd: the WINS server of the gateway's peer tests, only ever run
+                                   # inside their network namespaces (its services are kept off below)
+  samba-common-bin                 # nmblookup: node status and WINS queries in the peer tests
+  nbtscan                          # the peer tests' subnet scan of the gateway's names
 )
 
 missing=()
@@ -46,5 +50,25 @@ fi
 $SUDO apt-get update -qq
 # No recommends: imagemagick would otherwise pull in ghostscript's URW fonts,
 # which make Wine fall back to a font it cannot draw with.
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Debian's samba would start smbd and nmbd on the machine's own network: a
+# policy-rc.d refuses every service start during the install (one already in
+# place is left alone), and the services are disabled afterwards.
+policy=/usr/sbin/policy-rc.d
+own_policy=
+if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+    $SUDO chmod 755 "$policy"
+    own_policy=1
+fi
+status=0
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || status=$?
+[ -z "$own_policy" ] || $SUDO rm -f "$policy"
+[ "$status" -eq 0 ] || exit "$status"
+for service in smbd nmbd samba-ad-dc; do
+    if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+        $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
+    elif [ -e "/etc/init.d/$service" ]; then
+        $SUDO update-rc.d "$service" disable >/dev/null 2>&1 || true
+    fi
+done
 echo "setup: done"

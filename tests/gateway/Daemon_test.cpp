@@ -64,6 +64,7 @@ protected:
         config.Computer = "alice-pc";
         config.Workgroup = "workgroup";
         config.Iface = {"lo", Self, Bcast, 8};
+        config.Iface.Mac = {0x02, 0x00, 0x7f, 0x00, 0x00, 0x01};
         config.Deliver = [this](const std::uint8_t *data, std::size_t size) {
             std::lock_guard<std::mutex> lock(mutex_);
             delivered_.emplace_back(data, data + size);
@@ -97,12 +98,12 @@ protected:
         std::string error;
         std::thread reg([&] { registered_ = daemon_->Register(error); });
         std::vector<NameServiceKind> kinds;
-        for (int i = 0; i < 16; ++i)
+        for (int i = 0; i < 20; ++i)
             kinds.push_back(NextName(bcast137_.get()).Kind);
         reg.join();
         ASSERT_TRUE(registered_) << error;
-        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::Registration), 12);
-        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::OverwriteDemand), 4);
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::Registration), 15);
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), NameServiceKind::OverwriteDemand), 5);
         loop_ = std::thread([this] { daemon_->Run(); });
     }
 
@@ -178,6 +179,36 @@ TEST_F(DaemonTest, AnswersQueriesAndDefendsItsNames)
     a = NextName(peer137_.get());
     EXPECT_EQ(a.TransactionId, 0x5555);
     EXPECT_EQ(Next(peer137_.get(), 300), std::vector<std::uint8_t>{});
+}
+
+TEST_F(DaemonTest, AnswersNodeStatusWithEveryNameItHolds)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    // From any port, as nmblookup -A and nbtscan ask: the answer goes back there.
+    UniqueFd asker = Udp(Peer, 40137);
+    ToDaemon(asker.get(), NameServicePort, BuildNodeStatusRequest(0x0101, BroadcastName()));
+    ToDaemon(asker.get(), NameServicePort, BuildNodeStatusRequest(0x0102, Name("nobody")));
+    ToDaemon(asker.get(), NameServicePort, BuildNodeStatusRequest(0x0103, Name("alice-pc", WorkstationSuffix)));
+    ASSERT_TRUE(SendTo(bcast137_.get(), {Self, NameServicePort}, BuildNodeStatusRequest(0x0104, BroadcastName()).data(),
+                       NameQuerySize));
+    std::vector<std::uint16_t> answered;
+    for (std::vector<std::uint8_t> b; answered.size() < 5 && !(b = Next(asker.get(), 500)).empty();) {
+        NameServicePacket p;
+        ASSERT_TRUE(ParseNameService(b.data(), b.size(), p));
+        ASSERT_EQ(p.Kind, NameServiceKind::NodeStatusResponse);
+        answered.push_back(p.TransactionId);
+        const std::vector<StatusEntry> expected = {
+            {Name("alice-pc", WorkstationSuffix), 0x0400},
+            {Name("workgroup", WorkstationSuffix), 0x8400},
+            {Name("alice-pc"), 0x0400},
+            {Name("alice"), 0x0400},
+            {Name("workgroup"), 0x8400},
+        };
+        EXPECT_EQ(p.Status.Names, expected);
+        EXPECT_EQ(p.Status.Unit, (UnitId{0x02, 0x00, 0x7f, 0x00, 0x00, 0x01}));
+    }
+    EXPECT_EQ(answered, (std::vector<std::uint16_t>{0x0101, 0x0103}));
+    EXPECT_TRUE(Next(bcast137_.get(), 100).empty()) << "never towards a broadcast source";
 }
 
 TEST_F(DaemonTest, DeliversMessengerWritesForItsNamesOnly)
@@ -313,7 +344,7 @@ TEST_F(DaemonTest, ReleasesItsNamesWhenItEnds)
         ASSERT_TRUE(ParseNameService(b.data(), b.size(), p));
         releases += p.Kind == NameServiceKind::Release;
     }
-    EXPECT_EQ(releases, 12);
+    EXPECT_EQ(releases, 15);
     EXPECT_FALSE(daemon_->Lookup("bob")) << "no lookups once ended";
 }
 

@@ -201,3 +201,141 @@ TEST(NameTable, ReleasesOnlyNamesItOwnsThreeTimes)
 }
 
 } // namespace
+
+// With a WINS server (an H-node): the same names, asked of the server first.
+namespace {
+
+const Ipv4 Server = 0x0A4D0902; // 10.77.9.2
+
+struct WinsStation {
+    NameServer server{Server};
+    NameTable table = [] {
+        NameTable t;
+        t.Add(Name("alice"), false);
+        t.Add(Name("workgroup"), true);
+        return t;
+    }();
+    WinsStation() { table.UseServer(&server); }
+};
+
+std::vector<NameAction::Kind> ServerKinds(const std::vector<NameAction> &actions)
+{
+    std::vector<NameAction::Kind> k;
+    for (const auto &a : actions) {
+        k.push_back(a.What);
+        if (a.What >= NameAction::ServerRegister)
+            EXPECT_EQ(a.To.Address, Server);
+    }
+    return k;
+}
+
+TEST(NameTable, RegistersWithTheServerWaitsOutAWackAndRefreshesAtHalfTheGrantedTtl)
+{
+    using K = NameAction::Kind;
+    WinsStation s;
+    s.table.StartRegistration(T0, 100);
+    const auto first = s.table.Due(T0);
+    ASSERT_EQ(ServerKinds(first), (std::vector<K>{K::ServerRegister, K::ServerRegister}));
+    EXPECT_EQ(s.table.NodeType(), HNodeType);
+    // The server makes alice wait 60 s: no retry for her, one for the group.
+    EXPECT_EQ(s.table.OnServerAnswer(NameServiceKind::Wack, Name("alice"), first[0].TrnId, 60, 0, 0, T0 + 10ms),
+              ServerOutcome::Waiting);
+    EXPECT_EQ(s.table.OnServerAnswer(NameServiceKind::Wack, Name("alice"), first[0].TrnId + 7, 60, 0, 0, T0),
+              ServerOutcome::Ignored)
+        << "another transaction";
+    EXPECT_EQ(ServerKinds(s.table.Due(T0 + 500ms)), (std::vector<K>{K::ServerRegister}));
+    EXPECT_EQ(s.table.OnServerAnswer(NameServiceKind::PositiveRegistrationResponse, Name("workgroup"), first[1].TrnId,
+                                     300000, 0, Server, T0 + 600ms),
+              ServerOutcome::Registered);
+    EXPECT_TRUE(s.table.Due(T0 + 59s).empty()) << "still waiting for alice's answer";
+    EXPECT_EQ(s.table.OnServerAnswer(NameServiceKind::PositiveRegistrationResponse, Name("alice"), first[0].TrnId,
+                                     1000, 0, Server, T0 + 30s),
+              ServerOutcome::Registered);
+    ASSERT_TRUE(s.table.AllHeld());
+    EXPECT_TRUE(s.table.Entries()[0].AtServer);
+    // Half of the 1000 s granted.
+    EXPECT_EQ(s.table.NextDeadline(), T0 + 30s + 500s);
+    const auto refresh = s.table.Due(T0 + 530s);
+    ASSERT_EQ(ServerKinds(refresh), (std::vector<K>{K::ServerRefresh}));
+    EXPECT_EQ(s.table.OnServerAnswer(NameServiceKind::PositiveRegistrationResponse, Name("alice"), refresh[0].TrnId,
+                                     1000, 0, Server, T0 + 531s),
+              ServerOutcome::Refreshed);
+    EXPECT_EQ(s.table.NextDeadline(), T0 + 531s + 500s);
+    EXPECT_TRUE(s.server.Up());
+}
+
+TEST(NameTable, ASilentServerHandsTheNamesToBroadcastAndIsAskedAgainLater)
+{
+    using K = NameAction::Kind;
+    WinsStation s;
+    s.table.StartRegistration(T0, 100);
+    for (auto at : {0ms, 500ms, 1000ms})
+        EXPECT_EQ(ServerKinds(s.table.Due(T0 + at)), std::vector<K>(2, K::ServerRegister));
+    // Three tries unanswered: down, and the broadcast rules at once.
+    EXPECT_EQ(ServerKinds(s.table.Due(T0 + 1500ms)), std::vector<K>(2, K::Register));
+    EXPECT_FALSE(s.server.Up());
+    EXPECT_EQ(s.server.TakeChange(), std::optional<bool>(false));
+    for (auto at : {1750ms, 2000ms, 2250ms})
+        s.table.Due(T0 + at);
+    ASSERT_TRUE(s.table.AllHeld());
+    EXPECT_FALSE(s.table.Entries()[0].AtServer);
+    // Ten seconds after it fell silent it is offered the names again.
+    EXPECT_EQ(s.table.NextDeadline(), T0 + 11500ms);
+    const auto probe = s.table.Due(T0 + 11500ms);
+    ASSERT_EQ(ServerKinds(probe), std::vector<K>(2, K::ServerRegister));
+    EXPECT_EQ(s.table.OnServerAnswer(NameServiceKind::PositiveRegistrationResponse, Name("alice"), probe[0].TrnId,
+                                     300000, 0, Server, T0 + 11600ms),
+              ServerOutcome::Registered);
+    EXPECT_TRUE(s.server.Up());
+    EXPECT_EQ(s.server.TakeChange(), std::optional<bool>(true));
+    EXPECT_TRUE(s.table.Entries()[0].AtServer);
+    EXPECT_TRUE(s.table.Holds(Name("alice"))) << "held all along";
+}
+
+TEST(NameTable, TheServerRefusesANameAndIsAskedWhoHoldsItWhenItDoesNotSay)
+{
+    const Ipv4 owner = 0x0A4D0003;
+    for (const Ipv4 told : {owner, Ipv4{0}}) {
+        WinsStation s;
+        s.table.StartRegistration(T0, 100);
+        const auto first = s.table.Due(T0);
+        EXPECT_EQ(s.table.OnServerAnswer(NameServiceKind::NegativeRegistrationResponse, Name("alice"),
+                                         first[0].TrnId, 0, ActiveError, told, T0 + 5ms),
+                  ServerOutcome::Refused);
+        if (told) {
+            ASSERT_TRUE(s.table.Refused());
+            EXPECT_EQ(s.table.Refused()->Owner, owner);
+            continue;
+        }
+        EXPECT_FALSE(s.table.Refused()) << "not before the owner is known";
+        const auto ask = s.table.Due(T0 + 10ms);
+        ASSERT_EQ(ServerKinds(ask), (std::vector<NameAction::Kind>{NameAction::AskServer}));
+        EXPECT_EQ(ask[0].Name, Name("alice"));
+        s.table.OnServerAnswer(NameServiceKind::PositiveQueryResponse, Name("alice"), ask[0].TrnId, 0, 0, owner,
+                               T0 + 20ms);
+        ASSERT_TRUE(s.table.Refused());
+        EXPECT_EQ(s.table.Refused()->Owner, owner);
+    }
+}
+
+TEST(NameTable, ReleasesAtTheServerAndByBroadcast)
+{
+    using K = NameAction::Kind;
+    WinsStation s;
+    s.table.StartRegistration(T0, 100);
+    for (const NameAction &a : s.table.Due(T0))
+        s.table.OnServerAnswer(NameServiceKind::PositiveRegistrationResponse, a.Name, a.TrnId, 300000, 0, Server, T0);
+    s.table.StartRelease(T0 + 1s);
+    const auto release = s.table.Due(T0 + 1s);
+    EXPECT_EQ(ServerKinds(release), (std::vector<K>{K::ServerRelease, K::Release, K::ServerRelease, K::Release}));
+    s.table.OnServerAnswer(NameServiceKind::ReleaseResponse, release[0].Name, release[0].TrnId, 0, 0, Server,
+                           T0 + 1s);
+    for (auto at : {250ms, 500ms})
+        s.table.Due(T0 + 1s + at);
+    EXPECT_FALSE(s.table.Released()) << "the group's release is not answered yet";
+    for (auto at : {1500ms, 2000ms, 2500ms})
+        s.table.Due(T0 + at);
+    EXPECT_TRUE(s.table.Released()) << "three tries 500 ms apart, then done";
+}
+
+} // namespace

@@ -153,3 +153,79 @@ TEST(Resolver, CacheStaysBounded)
 }
 
 } // namespace
+
+// With a WINS server: asked first, by unicast, for both suffixes.
+namespace {
+
+const Ipv4 Server = 0x0A4D0902;
+
+TEST(Resolver, AsksTheServerForBothSuffixesThenBroadcasts)
+{
+    NameServer server(Server);
+    Resolver r(1);
+    r.UseServer(&server);
+    r.Begin(Name("far"), 1, T0);
+    const auto first = r.Due(T0).Queries;
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_TRUE(first[0].ToServer);
+    EXPECT_EQ(first[0].Name, Name("far"));
+    r.OnServerNegative(Name("far"), first[0].TrnId + 1, T0); // not its query: ignored
+    r.OnServerNegative(Name("far"), first[0].TrnId, T0 + 5ms);
+    const auto second = r.Due(T0 + 5ms).Queries;
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_TRUE(second[0].ToServer);
+    EXPECT_EQ(second[0].Name, Name("far", WorkstationSuffix));
+    // The server knows neither: the subnet is asked, the usual six times.
+    r.OnServerNegative(Name("far", WorkstationSuffix), second[0].TrnId, T0 + 10ms);
+    int broadcasts = 0;
+    std::size_t failed = 0;
+    for (auto at = 10ms; at <= 1510ms; at += 250ms) {
+        const ResolverStep step = r.Due(T0 + at);
+        for (const ResolverQuery &q : step.Queries)
+            broadcasts += !q.ToServer;
+        failed += step.Done.size();
+    }
+    EXPECT_EQ(broadcasts, 6);
+    EXPECT_EQ(failed, 1u);
+    EXPECT_TRUE(server.Up()) << "it answered";
+
+    // A positive answer gives the address the server names.
+    r.Begin(Name("near"), 2, T0 + 2s);
+    const auto q = r.Due(T0 + 2s).Queries.at(0);
+    const auto done = r.OnAnswer(q.Name, q.TrnId, false, 0x0A4D0003, T0 + 2s);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Found->Address, 0x0A4D0003u);
+}
+
+TEST(Resolver, ASilentServerIsWaitedForOnceThenNotUntilItAnswers)
+{
+    NameServer server(Server);
+    Resolver r(1);
+    r.UseServer(&server);
+    r.Begin(Name("far"), 1, T0);
+    for (auto at : {0ms, 500ms, 1000ms}) {
+        const auto qs = r.Due(T0 + at).Queries;
+        ASSERT_EQ(qs.size(), 1u);
+        EXPECT_TRUE(qs[0].ToServer);
+    }
+    const auto fallback = r.Due(T0 + 1500ms).Queries;
+    ASSERT_EQ(fallback.size(), 1u);
+    EXPECT_FALSE(fallback[0].ToServer);
+    EXPECT_FALSE(server.Up());
+    // The next lookup broadcasts at once and fails within the six tries.
+    Resolver later(100);
+    later.UseServer(&server);
+    later.Begin(Name("other"), 2, T0 + 5s);
+    const auto next = later.Due(T0 + 5s).Queries;
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_FALSE(next[0].ToServer);
+    std::size_t failed = 0;
+    for (auto at = 250ms; at <= 1500ms; at += 250ms)
+        failed += later.Due(T0 + 5s + at).Done.size();
+    EXPECT_EQ(failed, 1u);
+    server.Answered();
+    later.Begin(Name("third"), 3, T0 + 9s);
+    EXPECT_TRUE(later.Due(T0 + 9s).Queries.at(0).ToServer);
+}
+
+} // namespace

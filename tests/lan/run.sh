@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The cross-station acceptance suite over real network namespaces: first the
-# namespace LAN and the test B-node on their own; then three stations under
+# namespace LAN and the test B-node on their own; then the gateway among
+# Samba's name tools and nmbd as a WINS server; then three stations under
 # tools/lan, each the real tindrel.exe with its own tindrel-gateway on a host
 # of its own; then a 64-bit and a 32-bit station; then scripts/run.sh --lan
 # inside a namespace whose interface plays the machine's network. Removes
@@ -57,6 +58,7 @@ fi
 if [ $# -gt 0 ]; then
     suite "$@"
 else
-    suite "$root/tests/netns/test_netns.py" && suite "$root/tests/lan/test_lan.py" &&
+    suite "$root/tests/netns/test_netns.py" && suite "$root/tests/lan/test_peers.py" &&
+        suite "$root/tests/lan/test_lan.py" &&
         suite "$root/tests/lan/test_kinds.py" && suite "$root/tests/lan/test_run_lan.py"
 fi

@@ -123,8 +123,8 @@ class RunLan(unittest.TestCase):
             try:
                 lines = read_until(station.stdout, "is running", 120)
                 desk = net.hosts["desk"].ip
-                self.assertIn(f"tindrel: dana on DESK-PC in WORKGROUP: DANA<03> DESK-PC<03> "
-                              f"WORKGROUP<00> WORKGROUP<03> on {desk}/24", lines)
+                self.assertIn(f"tindrel: dana on DESK-PC in WORKGROUP: DESK-PC<00> WORKGROUP<00> DESK-PC<03> "
+                              f"DANA<03> WORKGROUP<03> on {desk}/24", lines)
                 node = bnode.BNode.in_host(net, "peer")
                 node.register("PEER")
                 self.assertEqual(node.query("dana"), (desk, False))

@@ -142,6 +142,7 @@ class Lan:
         self.prefix, self.subnet = prefix, subnet
         self.switch = prefix + "-sw"
         self.hosts = {}
+        self.router = None  # the address hosts route other subnets through
 
     def create(self):
         if namespaces(self.prefix):
@@ -172,7 +173,33 @@ class Lan:
         ip("-n", ns, "link", "set", "lo", "up")
         host = Host(name, ns, addr, 24, bcast, ifname)
         self.hosts[name] = host
+        if self.router:
+            ip("-n", ns, "route", "add", "default", "via", self.router)
         return host
+
+    def add_router(self, name, other):
+        """Host `name` at .1 on this LAN and on the LAN `other`, forwarding
+        between them; every host of both, those there and those added later,
+        routes through it. Its interface on `other` is eth1."""
+        router = self.add_host(name, number=1)
+        other.attach(router, "eth1", 1)
+        ip("netns", "exec", router.ns, "sysctl", "-qw", "net.ipv4.ip_forward=1")
+        for lan in (self, other):
+            lan.router = f"{lan.subnet}.1"
+            for host in lan.hosts.values():
+                if host is not router:
+                    ip("-n", host.ns, "route", "add", "default", "via", lan.router)
+        return router
+
+    def attach(self, host, ifname, number):
+        """A second interface for `host` of another LAN, on this one's bridge."""
+        port = f"v{number}"
+        ip("-n", self.switch, "link", "add", port, "type", "veth", "peer", "name", ifname,
+           "netns", host.ns)
+        ip("-n", self.switch, "link", "set", port, "master", BRIDGE, "up")
+        ip("-n", host.ns, "addr", "add", f"{self.subnet}.{number}/24", "broadcast",
+           f"{self.subnet}.255", "dev", ifname)
+        ip("-n", host.ns, "link", "set", ifname, "up")
 
     def remove(self):
         remove_prefix(self.prefix)
