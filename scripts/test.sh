@@ -5,8 +5,9 @@
 # displays, and stops what it started. Steps that want different things of
 # the two cores run side by side: the native build, the unit tests and the
 # fuzzing beside the Windows tests, which mostly wait on the stations they
-# drive. Each step's output is shown when it ends; a summary of the steps
-# and their seconds closes the run, also a failed one.
+# drive; the soak beside the network suite. Each step's output is shown when
+# it ends; a summary of the steps and their seconds closes the run, also a
+# failed one.
 #   scripts/test.sh            everything
 #   TINDREL_SKIP_SETUP=1 ...   skip the package check
 #   TINDREL_FUZZ_SECONDS=N ... seconds per fuzz target (default 12)
@@ -126,15 +127,20 @@ native_build_unit_fuzz() {
     echo
     nice -n 19 "$root/tools/lan" build
 }
+# Built beside the Windows tests, and the soak's build is the same tree.
+lan_suite() { TINDREL_SKIP_BUILD=1 native -L lan --verbose; }
 
+# Booted on a display of its own, which the end of the run stops.
+wine_template() {
+    tl_wine_up "$wine_dir"
+    rm -f "$wine_dir/wine-start-retries.log"
+}
+
+beside "the booted Wine template the Windows tests clone" wine_template
 step "Windows builds, 32-bit and 64-bit (MinGW-w64, static)" \
     env TINDREL_JOBS="$jobs" "$root/scripts/build.sh"
-# In this shell, for the variables it exports.
-t=$SECONDS
-printf '\n== [%4d s] %s\n' $((t - started)) "the booted Wine template the Windows tests clone"
-tl_wine_up "$wine_dir"
-rm -f "$wine_dir/wine-start-retries.log"
-finished "the booted Wine template" "$t" "$SECONDS" 0
+join
+export TINDREL_WINE_DIR=$wine_dir
 
 beside "native build and unit tests (AddressSanitizer, UBSan); fuzz targets (libFuzzer, bounded); the gateway's release build" \
     native_build_unit_fuzz
@@ -143,5 +149,8 @@ step "Windows tests under Wine: 64-bit station, 32-bit station (a subset), impor
 join
 
 step "the gateway's station side under Wine (file system, inbox, relay)" native -L station-side --verbose
-step "soak under Wine (short; the full one is scripts/soak.sh)" win64 -L soak --verbose
-step "network suite: stations with their gateways on hosts in namespaces (tests/lan)" native -L lan --verbose
+# The soak floods one station, the network suite mostly waits on names and
+# datagrams: together they keep the cores under half busy.
+beside "soak under Wine (short; the full one is scripts/soak.sh)" win64 -L soak --verbose
+step "network suite: stations with their gateways on hosts in namespaces (tests/lan)" lan_suite
+join
