@@ -41,9 +41,10 @@ timed() {
     echo "$rc $SECONDS" >"$end"
     return $rc
 }
-finished() { # NAME START END STATUS
+finished() { # NAME START END STATUS|stopped
     local result=passed
-    [ "$4" -eq 0 ] || result="FAILED ($4)"
+    [ "$4" = 0 ] || result="FAILED ($4)"
+    [ "$4" != stopped ] || result=stopped
     summary+=("$(printf '[%4d s] %4d s  %-10s %s' $(($2 - started)) $(($3 - $2)) "$result" "$1")")
 }
 step() { # NAME COMMAND...: in the foreground; its output as it comes
@@ -88,11 +89,12 @@ stop_tree() {
     kill "$1" 2>/dev/null || true
 }
 closing() {
-    local status=$? pid line
-    for pid in "${beside_pids[@]}"; do
-        [ -n "$pid" ] || continue
-        stop_tree "$pid"
-        wait "$pid" 2>/dev/null || true
+    local status=$? n line
+    for n in "${!beside_pids[@]}"; do
+        [ -n "${beside_pids[n]}" ] || continue
+        stop_tree "${beside_pids[n]}"
+        wait "${beside_pids[n]}" 2>/dev/null || true
+        finished "${beside_names[n]}" "$(cat "$logs/beside-$n.start")" "$SECONDS" stopped
     done
     wl_stop "$wine_dir"
     printf '\n== steps (start, seconds, result)\n'
