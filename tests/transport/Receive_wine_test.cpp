@@ -133,6 +133,50 @@ TEST(ReceiveReceipts, LoggedOncePerSenderUnlessRepeated)
     EXPECT_TRUE(WaitUntil([&] { return PopupTexts(station.Pid()) == boxes; }));
 }
 
+// A send in the second after a logged receipt goes out at once, and its
+// title takes the place of the answering station's name before the second
+// is over. The second ends at the first timer message after it: its own
+// timer (identifier 2 in the F11 trace) unless a tick of the poll timer
+// comes first, so the receipt is read well between two ticks.
+TEST(ReceiveReceipts, ASendInTheHeldSecondGoesOutAtOnceAndTheHoldEndsByItsTimer)
+{
+    MailslotSink carol("carol");
+    Station station;
+    ASSERT_TRUE(WaitUntilReceiving(station));
+    TitleWatch titles(station.Window(), 5);
+    station.Post(WM_KEYUP, VK_F11, 0xC0000001);
+    const auto traced = [&](const std::string &timer) {
+        return station.HistoryText() == "MSG 00000113 - Wpar " + timer + " - Lpar 00000000";
+    };
+    // A tick (nothing else posts a timer message now), and the receipt a
+    // third of a period later: the second's timer is due 700 ms before the
+    // next tick.
+    ASSERT_TRUE(WaitUntil([&] { return traced("00000001"); }, 3000, 2)) << station.HistoryText();
+    Sleep(300);
+    ASSERT_TRUE(WriteToStation(MessageBlock("amy@AMYPC", "", Receipt)));
+    // The poll reads the receipt and starts the second; the click is queued
+    // well before its timer, and queued messages come before any timer.
+    ASSERT_TRUE(station.Poll());
+    SetTextOf(station.Recipient(), "carol");
+    SetTextOf(station.Message(), "in the held second");
+    station.PostTo(station.SendButton(), BM_CLICK, 0);
+    ASSERT_TRUE(carol.WaitForBlocks(1));
+    EXPECT_EQ(carol.Blocks().at(0),
+              MessageBlock(UserName(), "carol", SignedText("in the held second")));
+    EXPECT_TRUE(WaitUntil([&] { return traced("00000002"); }, 3000, 2)) << station.HistoryText();
+    // The watch's own view: it may see a title a step after the window has it.
+    std::vector<std::string> seen;
+    ASSERT_TRUE(WaitUntil([&] {
+        seen = titles.Titles();
+        return seen.back() == "Zorvanta tindrel...";
+    }));
+    const auto delivered = std::find(seen.begin(), seen.end(), "Delivered to: amy@AMYPC");
+    ASSERT_NE(delivered, seen.end());
+    EXPECT_EQ(std::vector<std::string>(delivered, seen.end()),
+              (std::vector<std::string>{"Delivered to: amy@AMYPC", "Zorvanta tindrel - sending...",
+                                        "Zorvanta tindrel..."}));
+}
+
 // A message to a workgroup is answered by every station in it. While the
 // receipts are logged, one a second with the title naming each station for
 // that second, the window answers at once: a sent message within 100 ms

@@ -80,12 +80,13 @@ TitleWatch::TitleWatch(HWND window, int stepMs)
               char title[512] = {};
               GetWindowTextA(window, title, sizeof title);
               const DWORD now = GetTickCount();
-              if (title != last) {
-                  last = title;
-                  since = now;
-              }
               {
                   const std::lock_guard<std::mutex> hold(lock_);
+                  if (title != last || titles_.empty()) {
+                      last = title;
+                      since = now;
+                      titles_.push_back(last);
+                  }
                   long long &longest = held_[last];
                   longest = std::max(longest, static_cast<long long>(now - since));
               }
@@ -107,6 +108,12 @@ long long TitleWatch::HeldMs(const std::string &title) const
     const std::lock_guard<std::mutex> hold(lock_);
     const auto found = held_.find(title);
     return found == held_.end() ? -1 : found->second;
+}
+
+std::vector<std::string> TitleWatch::Titles() const
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    return titles_;
 }
 
 } // namespace wine

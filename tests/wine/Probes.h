@@ -47,7 +47,7 @@ private:
 
 // Reads a window's title every stepMs from the system's copy (which answers
 // while the owner's thread is busy) and keeps, for each title, the longest
-// stretch it was seen in.
+// stretch it was seen in, and the titles in the order they came.
 class TitleWatch {
 public:
     explicit TitleWatch(HWND window, int stepMs = 10);
@@ -58,11 +58,13 @@ public:
     void Stop();
     // In ms; -1 when never seen.
     long long HeldMs(const std::string &title) const;
+    std::vector<std::string> Titles() const;
 
 private:
     std::atomic<bool> stop_{false};
     mutable std::mutex lock_;
     std::map<std::string, long long> held_;
+    std::vector<std::string> titles_;
     std::thread thread_;
 };
 

@@ -125,6 +125,9 @@ Station::Station(const Launch &launch)
             return controls_.size() == 5 && TitledAsStation(window_);
         },
         20000);
+    // The station titles its window before it opens its mailslot: once its
+    // main loop has handled a marker, the start-up is over.
+    WaitUntilHandled();
 }
 
 Station::~Station()
@@ -187,7 +190,8 @@ bool Station::WaitUntilHandled(int timeoutMs) const
     SendMessageTimeoutA(marker, BM_SETSTATE, FALSE, 0, SMTO_NORMAL, 10000, &ignored);
     if (!PostMessageA(marker, BM_SETSTATE, TRUE, 0))
         return false;
-    const bool seen = WaitUntil(pushed, timeoutMs, 2);
+    bool seen = false;
+    WaitUntil([&] { return (seen = pushed()) || !Running(); }, timeoutMs, 2);
     SendMessageTimeoutA(marker, BM_SETSTATE, FALSE, 0, SMTO_NORMAL, 10000, &ignored);
     return seen;
 }

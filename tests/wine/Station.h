@@ -60,7 +60,10 @@ struct Launch {
     bool WaitForWindow = true;
 };
 
-// One running tindrel.exe. Ends it on destruction if it still runs.
+// One running tindrel.exe. Constructed once its start-up is over (with
+// Launch::WaitForWindow): its window is up and its main loop runs, so its
+// mailslot is open when it could take it. Ends it on destruction if it still
+// runs.
 // Start one station at a time: a launch with Env finds its process as the
 // tindrel.exe that was not there before.
 class Station {
