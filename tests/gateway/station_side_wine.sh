@@ -43,6 +43,12 @@ wl_clone "$templates" prefix "$prefix" >/dev/null
 find "$prefix" -type d -exec chown "$user:" {} +
 chown "$user:" "$prefix"/{system,user,userdef}.reg
 rm -f "$prefix/wineserver"
+# Made now, while nothing else runs: the first Wine programs of the check
+# (the relay and a /S) start at once, and of two that both find the file
+# missing, one fails ("error opening file descriptor for wineserver tmpdir
+# file") and the gateway starts its relay a second time.
+runuser -u "$user" -- env HOME="$home" WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+[ -f "$prefix/wineserver" ] || { echo "station side: no wineserver file in $prefix" >&2; exit 1; }
 # Copies of the programs where the user can read them: the checkout may be
 # out of its reach (/root is 0700).
 install -d -o "$user" "$home/programs"
