@@ -79,7 +79,7 @@ done
 slot="$work/a/dosdevices/unc/bob/mailslot/messngr"
 inbox="$work/b/tindrel-gateway/inbox"
 bench=(python3 "$root/bench/gateway_bench.py")
-wine_in_a=(nsenter --net="/run/netns/$run-a" env WINEPREFIX="$work/a" WINEDEBUG=-all wine "$floor")
+wine_in_a=(nsenter --net="/run/netns/$run-a" env WINEPREFIX="$work/a" WINEDEBUG=-all "$(wl_loader "$floor")" "$floor")
 {
     "${bench[@]}" throughput "$slot" "$inbox" "$count"
     "${bench[@]}" latency "$slot" "$inbox" "$samples"

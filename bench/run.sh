@@ -45,7 +45,7 @@ export WINEPREFIX=$prefix BENCH_PREFIX=$prefix
 wineserver -p
 # Without a window manager Wine waits 2 s for every closed box to be
 # withdrawn; unmanaged windows close at once, as under a desktop's manager.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+"$(wl_wine)" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
 # Receipts to the sender "x" land in a FIFO that the driver reads.
 fifo=$prefix/dosdevices/unc/x/mailslot/messngr
@@ -66,7 +66,7 @@ phase() {
     local name=$1 cap=$2 rename=$3
     shift 3
     printf 'bench: %-14s (cap %3s s, %3s s so far)\n' "$name" "$cap" "$(($(date +%s) - started))" >&2
-    if ! timeout --kill-after=5 "$cap" wine "$driver" "$@" 2>>"$build/driver.log" |
+    if ! timeout --kill-after=5 "$cap" "$(wl_loader "$driver")" "$driver" "$@" 2>>"$build/driver.log" |
             sed "$rename" >>"$results"; then
         echo "R failed_$name 1" >>"$results"
     fi
@@ -92,5 +92,5 @@ phase idle $((idle + 30)) '' idle "$station" "$one" "$idle"
 phase one-shot 60 '' oneshot 10 "$station /S x \"one line\"" "$one" "$fifo"
 
 echo
-echo "Zorvanta tindrel under Wine ($(wine --version 2>/dev/null)), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(($(date +%s) - started)) s"
+echo "Zorvanta tindrel under Wine ($("$(wl_wine)" --version 2>/dev/null)), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(($(date +%s) - started)) s"
 python3 "$root/bench/table.py" "$results"

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include <fcntl.h>
 #include <linux/sched.h>
@@ -104,6 +105,31 @@ std::string EndText(const siginfo_t &info)
         return "by signal " + std::to_string(info.si_status);
     return "(reaped elsewhere)";
 }
+// True for a 64-bit Windows program (machine 0x8664 in its PE header).
+bool IsPe64(const char *path)
+{
+    std::ifstream file(path, std::ios::binary);
+    unsigned char word[4] = {};
+    if (!file.seekg(0x3c) || !file.read(reinterpret_cast<char *>(word), 4))
+        return false;
+    const unsigned long pe = word[0] | word[1] << 8 | word[2] << 16 | static_cast<unsigned long>(word[3]) << 24;
+    unsigned char header[6] = {};
+    if (pe > 1 << 20 || !file.seekg(static_cast<std::streamoff>(pe)) ||
+        !file.read(reinterpret_cast<char *>(header), sizeof header))
+        return false;
+    return std::memcmp(header, "PE\0\0", 4) == 0 && header[4] == 0x64 && header[5] == 0x86;
+}
+
+// Debian's `wine` runs the 32-bit loader whenever wine32 is installed, which
+// hands a 64-bit relay on to wine64 (the process supervised would be a
+// stand-in) and fails outright where the kernel runs no 32-bit programs.
+std::string LoaderFor(const char *exe)
+{
+    const char *wine64 = "/usr/lib/wine/wine64";
+    if (IsPe64(exe) && access(wine64, X_OK) == 0)
+        return wine64;
+    return FindInPath("wine");
+}
 } // namespace
 
 bool WineRelayCommand(const std::string &relayExe, const std::string &prefix, const std::string &fifo,
@@ -115,12 +141,12 @@ bool WineRelayCommand(const std::string &relayExe, const std::string &prefix, co
         return false;
     }
     out = RelayCommand();
-    out.Program = FindInPath("wine");
+    out.Program = LoaderFor(exe);
     if (out.Program.empty()) {
         error = "cannot find the program wine in PATH (Debian: apt-get install wine)";
         return false;
     }
-    out.Args = {"wine", exe, WindowsPath(fifo)};
+    out.Args = {out.Program, exe, WindowsPath(fifo)};
     std::vector<std::string> replaced = {"WINEPREFIX", "WINEDEBUG"};
     if (account.Switch)
         replaced.insert(replaced.end(), {"HOME", "USER", "LOGNAME", "XDG_RUNTIME_DIR"});

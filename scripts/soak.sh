@@ -65,7 +65,7 @@ else
 fi
 export WINEPREFIX="$prefix"
 # A crash ends the process instead of waiting behind a dialog.
-wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+"$(wl_wine)" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
 # The soaker's mailslot, and a file where forged senders point.
 unc="$prefix/dosdevices/unc"
@@ -81,7 +81,7 @@ unc_before=$(cd "$unc" && find . | sort)
 station=$!
 echo "soak: $datagrams hostile datagrams, seed $seed, station pid $station, set up in $((SECONDS - began)) s"
 rc=0
-timeout $((seconds + 30)) wine "$driver" unix-pid="$station" datagrams="$datagrams" seed="$seed" \
+timeout $((seconds + 30)) "$(wl_loader "$driver")" "$driver" unix-pid="$station" datagrams="$datagrams" seed="$seed" \
     seconds="$seconds" receipt-budget="$receipt_budget" fifo="$(winpath "$unc/soaker/mailslot/messngr")" \
     probe="$(winpath "$work/probe")" 2>"$work/driver-stderr.log" | tee "$work/driver.log" || rc=$?
 

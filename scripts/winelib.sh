@@ -19,6 +19,9 @@
 #                            name it was given (empty: the host's)
 #   wl_loader EXE            echoes the Wine loader that runs EXE as one
 #                            process (wine64 for a 64-bit file)
+#   wl_wine                  echoes the loader for Wine's own tools (reg,
+#                            wineboot) in a 64-bit prefix
+#   wl_runs_32bit            true when the machine runs 32-bit programs
 #   wl_stop DIR              stops every wineserver of prefixes below DIR and
 #                            the Xvfb started there
 
@@ -53,12 +56,12 @@ wl_template() {
     if [ -f "$t/.ready" ] && [ -d "$t/drive_c/windows/syswow64" ]; then return 0; fi
     rm -rf "$t"
     mkdir -p "$t"
-    WINEPREFIX="$t" wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX="$t" "$(wl_wine)" wineboot -i >/dev/null 2>&1 || true
     # Wine finds no "Arial" or "Courier New" of its own and draws both in one
     # proportional face; point them at their metric twins from fonts-liberation.
-    WINEPREFIX="$t" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+    WINEPREFIX="$t" "$(wl_wine)" reg add 'HKCU\Software\Wine\Fonts\Replacements' \
         /v Arial /d "Liberation Sans" /f >/dev/null 2>&1 || true
-    WINEPREFIX="$t" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+    WINEPREFIX="$t" "$(wl_wine)" reg add 'HKCU\Software\Wine\Fonts\Replacements' \
         /v "Courier New" /d "Liberation Mono" /f >/dev/null 2>&1 || true
     WINEPREFIX="$t" wineserver -w
     if [ ! -d "$t/drive_c/windows/syswow64" ]; then
@@ -89,9 +92,9 @@ wl_prefix() {
     if [ -n "$computer" ] && [ "$(cat "$marker")" != "$computer" ]; then
         # Wine takes the computer name from the host unless told not to, and
         # reads it when its wineserver starts: set both, then restart the server.
-        WINEPREFIX="$p" wine reg add 'HKCU\Software\Wine\Network' \
+        WINEPREFIX="$p" "$(wl_wine)" reg add 'HKCU\Software\Wine\Network' \
             /v UseDnsComputerName /d N /f >/dev/null 2>&1 &&
-        WINEPREFIX="$p" wine reg add 'HKLM\System\CurrentControlSet\Control\ComputerName\ComputerName' \
+        WINEPREFIX="$p" "$(wl_wine)" reg add 'HKLM\System\CurrentControlSet\Control\ComputerName\ComputerName' \
             /v ComputerName /d "$computer" /f >/dev/null 2>&1 ||
             { echo "winelib: cannot set the computer name in $p" >&2; return 1; }
         WINEPREFIX="$p" wineserver -k >/dev/null 2>&1
@@ -136,9 +139,20 @@ wl_loader() {
     local pe machine
     pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
     machine=$(od -An -tx2 -j$((${pe:-0} + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
-    if [ "$machine" = 8664 ] && [ -x /usr/lib/wine/wine64 ]; then
-        echo /usr/lib/wine/wine64
+    if [ "$machine" = 8664 ]; then
+        wl_wine
     else
         echo wine
     fi
+}
+
+# Debian's `wine` also picks the 32-bit loader where the kernel runs no
+# 32-bit programs at all (its ia32 emulation off), and fails there with
+# "Exec format error": Wine's own tools start with the 64-bit one.
+wl_wine() {
+    if [ -x /usr/lib/wine/wine64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi
+}
+
+wl_runs_32bit() {
+    [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }

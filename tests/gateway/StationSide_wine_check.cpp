@@ -29,6 +29,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 struct Sent {
@@ -79,9 +80,16 @@ std::string StatusLines()
     return lines;
 }
 
+// The programs here are 64-bit: their own loader, as the gateway's relay
+// has (Debian's `wine` would pick the 32-bit one).
+std::string Loader()
+{
+    return access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine";
+}
+
 std::string Command(const std::string &prefix, const std::string &user, const std::string &args)
 {
-    return "cd / && USER=" + user + " WINEPREFIX='" + prefix + "' WINEDEBUG=-all timeout 60 wine " + args;
+    return "cd / && USER=" + user + " WINEPREFIX='" + prefix + "' WINEDEBUG=-all timeout 60 " + Loader() + " " + args;
 }
 
 int Wine(const std::string &prefix, const std::string &user, const std::string &args)
@@ -176,7 +184,7 @@ int main(int argc, char **argv)
     }
 
     // bob's station: the relay has been waiting for its mailslot.
-    std::system(("cd / && USER=bob WINEPREFIX='" + prefix + "' WINEDEBUG=-all wine '" + tindrel +
+    std::system(("cd / && USER=bob WINEPREFIX='" + prefix + "' WINEDEBUG=-all " + Loader() + " '" + tindrel +
                  "' >/dev/null 2>&1 &")
                     .c_str());
     std::string receipt;

@@ -28,6 +28,8 @@ PREFIX, SUBNET = netns.run_prefix("tdt-")
 BUILD = Path(os.environ.get("TINDREL_BUILD") or ROOT / "build")
 ACCOUNT = Account(os.environ["TINDREL_LAN_USER"])
 DATA = Path(ACCOUNT.home) / ".local/share/tindrel"
+# lanpeek.exe is 64-bit: its own loader, as the launcher gives the station.
+WINE64 = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
 STATION = ["--lan", "--user", "dana", "--computer", "DESK-PC"]
 
 
@@ -99,7 +101,7 @@ class RunLan(unittest.TestCase):
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
 
     def peek(self, display, *args):
-        r = subprocess.run(ACCOUNT.command(["wine", self.tree / "lanpeek.exe", *args]), capture_output=True,
+        r = subprocess.run(ACCOUNT.command([WINE64, self.tree / "lanpeek.exe", *args]), capture_output=True,
                            env=dict(self.env, WINEPREFIX=str(DATA / "station"), DISPLAY=display),
                            text=True, timeout=60)
         self.assertEqual(r.returncode, 0, f"lanpeek {args[0]}: {r.stderr}")

@@ -26,7 +26,7 @@ run() {
 }
 # The display of the running station, from the record of the run that owns it.
 display() { cut -d' ' -f5 "$data/owner"; }
-peek() { DISPLAY=$(display) WINEPREFIX="$data/station" wine "$peek_exe" "$@"; }
+peek() { DISPLAY=$(display) WINEPREFIX="$data/station" "$(wl_loader "$peek_exe")" "$peek_exe" "$@"; }
 shown() { DISPLAY=$(display) xdotool search --onlyvisible --name "tindrel" >/dev/null; }
 # A wineserver works in a directory named after its prefix's device and inode.
 server_running() {
@@ -84,7 +84,7 @@ alive "$xvfb" || fail "the display was stopped"
 server_running || fail "the wineserver was stopped"
 
 # The station ends as a close message ends it; so does its run, with its display and server.
-DISPLAY=$(display) WINEPREFIX="$data/station" wine taskkill /pid "$pid" >/dev/null 2>&1 || true
+DISPLAY=$(display) WINEPREFIX="$data/station" "$(wl_wine)" taskkill /pid "$pid" >/dev/null 2>&1 || true
 for _ in $(seq 1 100); do kill -0 "$first" 2>/dev/null || break; sleep 0.2; done
 ! kill -0 "$first" 2>/dev/null || fail "the first run did not end with its station"
 wait "$first" || fail "the first run ended with status $?"

@@ -22,7 +22,7 @@ if [ "\$left" -gt 0 ]; then
     printf 'Application could not be started, or no application associated with the specified file.\nShellExecuteEx failed: Internal error.\r\n\n'
     exit 1
 fi
-exec $(command -v wine) "\$@"
+exec $(wl_wine) "\$@"
 EOF
 chmod +x "$work/bin/wine"
 # Runs wine-exec.sh with a Wine folder of its own (the test run's template

@@ -85,6 +85,21 @@ std::optional<bool> StationIs64Bit()
     return type == SCS_64BIT_BINARY;
 }
 
+namespace {
+// Where the kernel runs no 32-bit programs (wine-exec.sh tells), the tests
+// of a 32-bit station cannot start it: each is skipped, saying why, rather
+// than failing on a fault that is not the program's.
+class No32BitStation : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        if (std::getenv("TINDREL_NO_32BIT") && !StationIs64Bit().value_or(true))
+            GTEST_SKIP() << "this machine runs no 32-bit programs (its kernel's ia32 emulation is off)";
+    }
+};
+[[maybe_unused]] ::testing::Environment *const no32Bit = ::testing::AddGlobalTestEnvironment(new No32BitStation);
+} // namespace
+
 std::string ComputerName()
 {
     char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
