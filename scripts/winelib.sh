@@ -35,9 +35,14 @@ wl_start_xvfb() {
     mkdir -p "$dir"
     fdfile="$dir/xvfb.display"
     rm -f "$fdfile"
-    # -displayfd picks a free display number: never guess one.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp ${2:+-maxclients "$2"} \
-        3>"$fdfile" >/dev/null 2>&1 &
+    # -displayfd picks a free display number: never guess one. Each client
+    # is a descriptor, and the usual soft limit of 1024 would refuse clients
+    # long before a raised -maxclients does.
+    (
+        [ -z "${2:-}" ] || ulimit -n $(($2 + 64)) 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+        exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp ${2:+-maxclients "$2"} \
+            3>"$fdfile" >/dev/null 2>&1
+    ) &
     echo $! >"$dir/xvfb.pid"
     local i
     for i in $(seq 1 100); do

@@ -8,7 +8,7 @@
 # every namespace and stops every process it started, whether the tests pass
 # or not. Needs root.
 #   tests/lan/run.sh            builds what is missing, runs the suite
-#   tests/lan/run.sh tests/lan/test_lan.py CrossStation.test_16_up_refuses_clashes_and_down_leaves_nothing
+#   tests/lan/run.sh tests/lan/test_lan.py CrossStation.test_18_up_refuses_clashes_and_down_leaves_nothing
 #                               one suite file, or the named tests of it in
 #                               the order given
 # The stations run as an account added for the run (tests/testuser.sh), with

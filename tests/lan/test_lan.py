@@ -1,8 +1,9 @@
-"""Cross-station tests over a real network: the real tindrel.exe on three
-stations, alice, bob and carol, each on a host of its own (a network
-namespace) with its own tindrel-gateway, started by tools/lan; a test B-node
-"lantest" written from the protocol notes on a fourth host; and a tap on the
-bridge that sees every datagram between them.
+"""Cross-station tests over a real network: the real tindrel.exe on four
+stations, alice, bob and carol on one subnet and dave on a second one behind
+a router, each on a host of its own (a network namespace) with its own
+tindrel-gateway, registered with a WINS server (Samba's nmbd), all started
+by tools/lan; a test B-node "lantest" written from the protocol notes on the
+first subnet; and a tap on its bridge that sees every datagram there.
 
 Run by tests/lan/run.sh, which sets TINDREL_LAN_DIR, the namespace prefix,
 the subnet and the account the stations run as (TINDREL_LAN_USER), and
@@ -10,7 +11,7 @@ removes everything whatever happens. The stations run
 through the whole suite; each test first puts the state it relies on in
 place (a station's last logged receipt, for one) and leaves no pop-ups
 piled up behind it, so none depends on the ones before it and any of them
-runs alone or in any order. test_16 takes the LAN down; a test after it
+runs alone or in any order. test_18 takes the LAN down; a test after it
 brings it up again.
 """
 import json
@@ -179,7 +180,7 @@ class Lan:
     and the tap on the same LAN."""
 
     def __init__(self, names):
-        lan("up", *names)  # built by tests/lan/run.sh
+        self.said = lan("up", *names)  # built by tests/lan/run.sh
         self.state = json.loads((STATE / "state.json").read_text())
         self.by_name = {st["name"]: st for st in self.state["stations"]}
         self.net = netns.Lan(self.state["netns"], self.state["subnet"])
@@ -362,14 +363,14 @@ class CrossStation(unittest.TestCase):
     """One message's road, the repeat and receipt rules, /S, WORKGROUP,
     unknown names and throughput between real stations over UDP."""
 
-    STATIONS = ["alice", "bob", "carol"]
+    STATIONS = ["alice", "bob", "carol", "dave@2"]
 
     @classmethod
     def setUpClass(cls):
         cls.lan = Lan(cls.STATIONS)
 
     def setUp(self):
-        if CrossStation.lan is None:  # test_16 took it down
+        if CrossStation.lan is None:  # test_18 took it down
             CrossStation.lan = Lan(self.STATIONS)
 
     @classmethod
@@ -500,7 +501,9 @@ class CrossStation(unittest.TestCase):
         self.lan.barrier("bob")
         added = self.lan.lines("bob", "~ ")[:len(self.lan.lines("bob", "~ ")) - receipts_before]
         answered = sorted(l.rsplit(" Delivered to: ", 1)[1] for l in added)
+        # A group's datagram goes to the own subnet's broadcast: not past the router to dave.
         self.assertEqual(answered, ["alice@ALICE-PC", "bob@BOB-PC", "carol@CAROL-PC"])
+        self.assertFalse([line for line in self.lan.history("dave") if text in line])
 
     def test_07_an_unknown_name_is_asked_for_and_nothing_is_sent(self):
         before = self.lan.history("alice")
@@ -702,13 +705,71 @@ class CrossStation(unittest.TestCase):
         self.assertEqual({pid: st["Name"] for pid, st in running.items() if st["Uid"] != account}, {})
         names = {st["Name"] for st in running.values()}
         self.assertTrue({"tindrel-gateway", "tindrel.exe", "tindrel-relay.e", "Xvfb"} <= names, names)
-        for name in self.STATIONS:
+        for name in self.lan.by_name:
             gateway = self.lan.gateway(name)
             self.assertEqual(status_of(gateway)["CapEff"], "0000000000000000", name)
             self.assertEqual(udp_ports(gateway), {137, 138}, name)
 
-    def test_16_up_refuses_clashes_and_down_leaves_nothing(self):
-        for names in (["dave"], ["bob", "BOB"], ["workgroup"], ["eve", "eve-pc"], ["a.b"], ["x:16"]):
+    def across(self, sender, to, receiver, text):
+        """sender types text to the name `to`; waits for it in receiver's
+        history and for receiver's receipt on the wire to sender."""
+        mark = self.lan.tap.mark()
+        self.lan.type(sender, to, text)
+        self.lan.wait(receiver, "history", f"<<{text}")
+        wait_for(f"{receiver}'s receipt to {sender} for {text!r}",
+                 lambda: self.lan.receipts_from(sender, f"{receiver}@{receiver.upper()}-PC", mark), timeout=20)
+
+    def wins_holds(self, text, suffix):
+        """The addresses the LAN's WINS server gives for TEXT<suffix>, asked from alice's host."""
+        r = subprocess.run(["nsenter", f"--net={netns.NETNS_DIR / self.lan.by_name['alice']['netns']}", "--",
+                            "nmblookup", "-U", self.lan.state["wins"]["ip"], "--recursion", f"{text}#{suffix:02x}"],
+                           capture_output=True, text=True, timeout=20)
+        return [line.split()[0] for line in r.stdout.splitlines() if line.strip().endswith(f"<{suffix:02x}>")]
+
+    def test_16_stations_on_two_subnets_reach_each_other_by_both_names_through_wins(self):
+        dave = self.lan.by_name["dave"]
+        self.assertFalse(dave["ip"].startswith(self.lan.state["subnet"] + "."), "dave is past the router")
+        for text, suffix, name in (("ALICE", 0x03, "alice"), ("DAVE", 0x03, "dave"), ("DAVE-PC", 0x00, "dave")):
+            self.assertEqual(self.wins_holds(text, suffix), [self.lan.ip(name)], f"{text}<{suffix:02x}>")
+        for sender, receiver in (("alice", "dave"), ("dave", "alice")):
+            for to in (receiver, receiver.upper() + "-PC"):
+                self.lan.serial += 1
+                self.across(sender, to, receiver, f"across {self.lan.serial}")
+        wins_ip = self.lan.state["wins"]["ip"]
+        self.assertIn(f"dave: user dave on DAVE-PC at {dave['ip']}, up\n", self.lan.said)
+        self.assertIn(f"WINS server (Samba's nmbd) at {wins_ip}\n", self.lan.said)
+        status = subprocess.run([self.lan.state["exe"]["gateway"], "status", "--prefix", dave["prefix"]],
+                                capture_output=True, text=True, timeout=30).stdout
+        self.assertRegex(status, rf"DAVE<03> unique held, WINS {re.escape(wins_ip)}, refresh in \d+ s")
+
+    def test_17_a_stopped_wins_server_leaves_the_own_subnet_and_gets_the_names_back(self):
+        self.addCleanup(lambda: lan("wins", "start", check=False))
+        self.assertIn("stopped", lan("wins", "stop"))
+        self.lan.serial += 1
+        self.across("carol", "alice", "alice", f"local {self.lan.serial}")
+        # carol has never asked for dave: nothing of it is cached.
+        started = time.monotonic()
+        r = subprocess.run([sys.executable, str(LAN_TOOL), "send", "carol", "dave", "past the router"],
+                           capture_output=True, text=True, timeout=120)
+        seconds = time.monotonic() - started
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertLess(seconds, 12, "a name past the subnet fails within a bounded time")
+        silent = [line for line in (STATE / "log/carol.gateway.log").read_text().splitlines()
+                  if line == f"tindrel-gateway: the WINS server {self.lan.state['wins']['ip']} does not answer; "
+                             "names are registered and resolved by broadcast until it does"]
+        self.assertEqual(len(silent), 1, "said once")
+        # dave finds the server silent too; a gateway that has not offers its
+        # names again only at its next refresh, hours away.
+        lan("send", "dave", "nobody", "anyone?", check=False)
+        self.assertIn("started", lan("wins", "start"))
+        for name in ("CAROL", "DAVE"):
+            wait_for(f"{name}<03> at the restarted server", lambda: self.wins_holds(name, 0x03), timeout=25)
+        self.lan.serial += 1
+        self.across("carol", "dave", "dave", f"back {self.lan.serial}")
+        print(f"\nWINS server stopped: carol's /S to dave failed after {seconds:.1f} s", file=sys.stderr, flush=True)
+
+    def test_18_up_refuses_clashes_and_down_leaves_nothing(self):
+        for names in (["dave"], ["bob", "BOB"], ["workgroup"], ["eve", "eve-pc"], ["a.b"], ["x:16"], ["y@3"]):
             r = subprocess.run([sys.executable, str(LAN_TOOL), "up", *names],
                                capture_output=True, text=True, timeout=60)
             self.assertEqual(r.returncode, 1, names)
@@ -726,13 +787,18 @@ class CrossStation(unittest.TestCase):
         # Each station: its program, its relay, its wineserver and more.
         self.assertGreaterEqual(len(running), 3 * 3)
         xvfb = up.state["xvfb"]
-        self.assertTrue(running_process(xvfb))  # the private display
+        self.assertTrue(xvfb and all(running_process(pid) for pid in xvfb))  # the private display
+        nmbd = json.loads((STATE / "state.json").read_text())["wins"]["pid"]  # test_17 restarts it
+        self.assertTrue(running_process(nmbd))
+        self.assertEqual(status_of(nmbd)["Uid"].split("\t")[0], str(ACCOUNT.uid))
         self.assertTrue(netns.namespaces(up.state["netns"]))
         up.close()
         CrossStation.lan = None  # the next test, if any, brings the LAN up again
-        self.assertIn("nothing left running", lan("down"))
+        said = lan("down")
+        self.assertIn("nothing left running", said)
+        self.assertIn(f"WINS server at {up.state['wins']['ip']} held none of the stations' names at the end", said)
         self.assertEqual(stations_processes(), [])
-        self.assertFalse(running_process(xvfb))
+        self.assertFalse([pid for pid in xvfb + [nmbd] if running_process(pid)])
         self.assertEqual(netns.namespaces(up.state["netns"]), [])
         self.assertNotIn(str(STATE), Path("/proc/self/mounts").read_text())
 

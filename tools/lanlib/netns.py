@@ -134,19 +134,23 @@ class Host:
 
 
 class Lan:
-    """A bridge in PREFIX+"-sw" and hosts SUBNET.2, .3, ... on it (a /24)."""
+    """A bridge in PREFIX+"-sw" and hosts SUBNET.2, .3, ... on it (a /24).
+    A second subnet of the same family names a switch of its own (switch=
+    PREFIX+"-sw2"), so that remove_prefix(PREFIX) takes both along."""
 
-    def __init__(self, prefix, subnet):
+    def __init__(self, prefix, subnet, switch=None):
         if not subnet.startswith("10.77.") or subnet.count(".") != 2:
             raise NetnsError(f"subnet {subnet!r} is not 10.77.N")
         self.prefix, self.subnet = prefix, subnet
-        self.switch = prefix + "-sw"
+        self.switch = switch or prefix + "-sw"
+        if not self.switch.startswith(prefix + "-"):
+            raise NetnsError(f"switch {self.switch!r} is not of the family {prefix!r}")
         self.hosts = {}
         self.router = None  # the address hosts route other subnets through
 
     def create(self):
-        if namespaces(self.prefix):
-            raise NetnsError(f"namespaces {self.prefix}* exist already")
+        if (NETNS_DIR / self.switch).exists():
+            raise NetnsError(f"namespace {self.switch} exists already")
         ip("netns", "add", self.switch)
         ip("-n", self.switch, "link", "add", BRIDGE, "type", "bridge")
         # Promiscuous, so a capture on the bridge sees frames between hosts too.

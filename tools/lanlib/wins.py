@@ -6,12 +6,16 @@ tests and tools/lan.
     server.names("ALICE", 0x03)                  # ["10.77.9.2"]: what it holds, asked with RD
     server.stop(); server.start(fresh=True)      # a restart that forgot every name
     server.remove()                              # stopped, its folder gone
+    wins.Server(net, "wins", workdir, account=Account("tdt-lan"))
+                                                 # nmbd runs as that account
 
 Each server has a folder of its own (configuration, lock, state, cache, pid,
 private and log directories), so nothing of the machine's Samba is read or
 written, and nmbd binds only the host's interface. It is only ever started
 inside a network namespace of the LAN, never in the machine's own: start()
-checks that before it runs anything. Standard library only; needs root.
+checks that before it runs anything. Given an account, nmbd runs as it: the
+host's namespace lets every user bind ports below 1024, which is the only
+privilege a WINS server needs. Standard library only; needs root.
 """
 import os
 import shutil
@@ -20,6 +24,7 @@ import time
 from pathlib import Path
 
 import netns
+from account import owned_dir, owned_fd
 
 NMBD = "/usr/sbin/nmbd"
 NMBLOOKUP = "nmblookup"
@@ -34,8 +39,9 @@ def _netns_inode(path):
 
 
 class Server:
-    def __init__(self, net, host, workdir, netbios_name="WINSHOST", workgroup="WINSNET"):
+    def __init__(self, net, host, workdir, netbios_name="WINSHOST", workgroup="WINSNET", account=None):
         self.net, self.host = net, net.hosts[host]
+        self.account = account
         self.ip = self.host.ip
         self.dir = Path(workdir)
         self.netbios_name, self.workgroup = netbios_name, workgroup
@@ -50,10 +56,13 @@ class Server:
         return self.dir / "log" / "nmbd.log"
 
     def _write_config(self):
-        dirs = {d: self.dir / d for d in ("lock", "state", "cache", "pid", "private", "log", "ncalrpc")}
+        # Made as the folder's owner's, never through a link: with an
+        # account, the folder is that account's.
+        dirs = {d: self.dir / d for d in ("lock", "state", "cache", "pid", "private", "log", "ncalrpc", "socket")}
         for d in dirs.values():
-            d.mkdir(parents=True, exist_ok=True)
-        self.config.write_text(f"""[global]
+            owned_dir(d)
+        with os.fdopen(owned_fd(self.config), "w") as f:
+            f.write(f"""[global]
     netbios name = {self.netbios_name}
     workgroup = {self.workgroup}
     wins support = yes
@@ -65,6 +74,7 @@ class Server:
     pid directory = {dirs['pid']}
     private dir = {dirs['private']}
     ncalrpc dir = {dirs['ncalrpc']}
+    nmbd:socket dir = {dirs['socket']}
     log file = {self.log}
     max log size = 0
     log level = 1
@@ -74,9 +84,10 @@ class Server:
     dns proxy = no
 """)
 
-    def start(self, fresh=False, timeout=15):
+    def start(self, fresh=False, timeout=15, **popen_kw):
         """Starts nmbd and returns once it answers a query for its own name.
-        fresh: forget the names an earlier run kept in its state directory."""
+        fresh: forget the names an earlier run kept in its state directory;
+        popen_kw go to subprocess.Popen (env, start_new_session)."""
         if self.running():
             raise WinsError("nmbd runs already")
         if _netns_inode(self.host.path) == _netns_inode("/proc/self/ns/net"):
@@ -84,10 +95,14 @@ class Server:
         if fresh:
             shutil.rmtree(self.dir / "state", ignore_errors=True)
         self._write_config()
-        with open(self.dir / "nmbd.out", "ab") as out:
-            self.process = self.net.popen(self.host.name, [
-                NMBD, "-F", "--no-process-group", f"--configfile={self.config}"],
-                stdout=out, stderr=subprocess.STDOUT)
+        argv = [NMBD, "-F", "--no-process-group", f"--configfile={self.config}"]
+        if self.account:
+            self.net.run(self.host.name, ["sysctl", "-qw", "net.ipv4.ip_unprivileged_port_start=0"],
+                         check=True)
+            argv = self.account.command(argv)
+        with os.fdopen(owned_fd(self.dir / "nmbd.out", os.O_WRONLY | os.O_CREAT | os.O_APPEND), "ab") as out:
+            self.process = self.net.popen(self.host.name, argv, stdout=out, stderr=subprocess.STDOUT,
+                                          **popen_kw)
         deadline = time.monotonic() + timeout
         while not self.names(self.netbios_name, 0x00, timeout=1):
             if self.process.poll() is not None:
