@@ -14,7 +14,6 @@ packages=(
   wine32:i386                      # runs the 32-bit build (needs the i386 architecture)
   xvfb                             # virtual displays
   xdotool                          # tests/scripts/run_test.sh looks for the shown window
-  x11-utils                        # xdpyinfo: tools/lan reads how many clients a display takes
   fonts-liberation                 # Arial/Courier New metrics; without it Wine can crash drawing byte 0x98
   clang libclang-rt-14-dev         # the native build: libFuzzer and the sanitizer runtimes
   imagemagick                      # screenshots of the virtual display (import)
