@@ -4,10 +4,10 @@ Wine prefix of its own under tools/lan. Uses only the tool's commands (up,
 send, history, down) and its state file. Run by tests/lan/run.sh."""
 import json
 import re
-import subprocess
 import unittest
 
 from test_lan import STAMP, STATE, lan, processes, wait_for
+from wineloader import runs_32bit
 
 
 def kinds_running():
@@ -34,14 +34,6 @@ def history(name):
 
 def logged(name, pattern):
     return [line for line in history(name) if re.match(pattern, line)]
-
-
-def runs_32bit():
-    """Debian's 32-bit loader runs nowhere the kernel's ia32 emulation is off."""
-    try:
-        return subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True).returncode == 0
-    except OSError:  # "Exec format error"
-        return False
 
 
 RUNS_32BIT = runs_32bit()

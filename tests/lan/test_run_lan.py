@@ -22,14 +22,13 @@ sys.path.insert(0, str(ROOT / "tests/netns"))
 sys.path.insert(0, str(ROOT / "tools/lanlib"))
 import bnode  # noqa: E402
 import netns  # noqa: E402
+from wineloader import WINE64  # noqa: E402  (lanpeek.exe is 64-bit)
 from account import Account  # noqa: E402
 
 PREFIX, SUBNET = netns.run_prefix("tdt-")
 BUILD = Path(os.environ.get("TINDREL_BUILD") or ROOT / "build")
 ACCOUNT = Account(os.environ["TINDREL_LAN_USER"])
 DATA = Path(ACCOUNT.home) / ".local/share/tindrel"
-# lanpeek.exe is 64-bit: its own loader, as the launcher gives the station.
-WINE64 = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
 STATION = ["--lan", "--user", "dana", "--computer", "DESK-PC"]
 
 
