@@ -243,7 +243,9 @@ class Lan:
     def checked_peek(self, name, *args, timeout=60):
         status, out = self.peek(name, *args, timeout=timeout)
         if status != 0:
-            raise AssertionError(f"lanpeek {args[0]} on {name} ended with {status}")
+            log = (STATE / f"log/{name}.wine.log").read_text(errors="replace").splitlines()
+            raise AssertionError(f"lanpeek {args[0]} on {name} ended with {status}; the end of "
+                                 f"{name}'s Wine log:\n" + "\n".join(log[-15:]))
         return out
 
     def pid(self, name):
