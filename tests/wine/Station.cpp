@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 #include <set>
 
@@ -131,6 +132,7 @@ Station::Station(const Launch &launch)
         return;
     // Wait for the window and its five controls, and for the start-up to
     // have set its title.
+    const DWORD startedAt = GetTickCount();
     WaitUntil(
         [&] {
             window_ = FindStationWindow(process_.Pid);
@@ -140,6 +142,12 @@ Station::Station(const Launch &launch)
             return controls_.size() == 5 && TitledAsStation(window_);
         },
         20000);
+    if (!window_ && !Running()) {
+        // The tests only see a missing window; say how the station ended.
+        std::fprintf(stderr, "station: no window; the process ended after %lu ms with status 0x%08lx\n",
+                     GetTickCount() - startedAt, ExitCode());
+        return;
+    }
     // The station titles its window before it opens its mailslot: once its
     // main loop has handled a marker, the start-up is over.
     WaitUntilHandled();
