@@ -126,8 +126,10 @@ Station::Station(const Launch &launch)
 {
     const bool started = launch.Env.empty() ? StartDirectly(launch, process_)
                                             : StartThroughShell(launch, process_, doneMarker_);
-    if (!started)
+    if (!started) {
+        std::fprintf(stderr, "station: not started, error %lu\n", GetLastError());
         return;
+    }
     if (!launch.WaitForWindow || !process_.Pid)
         return;
     // Wait for the window and its five controls, and for the start-up to
