@@ -57,8 +57,10 @@ wl_template() {
     local dir=$1
     local t="$dir/template"
     # Booted with wine32 installed, a prefix runs 32-bit programs too (it has
-    # a syswow64); one booted before that is made again.
-    if [ -f "$t/.ready" ] && [ -d "$t/drive_c/windows/syswow64" ]; then return 0; fi
+    # a syswow64); one booted before that, or made before X input methods
+    # were turned off below, is made again.
+    if [ -f "$t/.ready" ] && [ -d "$t/drive_c/windows/syswow64" ] &&
+        grep -q '^"UseXIM"="N"' "$t/user.reg"; then return 0; fi
     rm -rf "$t"
     mkdir -p "$t"
     WINEPREFIX="$t" "$(wl_wine)" wineboot -i >/dev/null 2>&1 || true
@@ -68,6 +70,14 @@ wl_template() {
         /v Arial /d "Liberation Sans" /f >/dev/null 2>&1 || true
     WINEPREFIX="$t" "$(wl_wine)" reg add 'HKCU\Software\Wine\Fonts\Replacements' \
         /v "Courier New" /d "Liberation Mono" /f >/dev/null 2>&1 || true
+    # Every pop-up has a thread, so an X connection, of its own, and Wine
+    # opens an X input method on each. Threads that do so together corrupt
+    # the process's heap now and then (glibc's "double free or corruption",
+    # "realloc(): invalid next size"); with input methods off, never in our
+    # runs. Wine then reads keys itself, dead keys included; the messenger's
+    # ANSI texts need no input method.
+    WINEPREFIX="$t" "$(wl_wine)" reg add 'HKCU\Software\Wine\X11 Driver' \
+        /v UseXIM /d N /f >/dev/null 2>&1 || true
     WINEPREFIX="$t" wineserver -w
     if [ ! -d "$t/drive_c/windows/syswow64" ]; then
         echo "winelib: $t runs no 32-bit programs: is wine32:i386 installed? (scripts/setup.sh)" >&2
