@@ -24,8 +24,7 @@ std::string BoxText(WindowHandle box);
 // Every box the process shows; one still being built is left out until it
 // is shown, that is, once its text and buttons are in place.
 std::vector<Box> BoxesOf(unsigned long pid);
-// Presses OK, as queued input would, at least 20 ms after the last box
-// this process closed.
+// Presses OK, as queued input would.
 void CloseBox(WindowHandle box);
 
 } // namespace drive
